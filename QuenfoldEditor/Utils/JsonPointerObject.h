@@ -1,0 +1,46 @@
+#ifndef QuenfoldEditor_Utils_JsonPointerObject_h
+#define QuenfoldEditor_Utils_JsonPointerObject_h
+/** @file
+ * @brief Class @ref QuenfoldEngine::JsonPointerObject
+ */
+
+#include <Corrade/Containers/String.h>
+
+#include "QuenfoldEditor/Utils/JsonObject.h"
+
+namespace QuenfoldEngine {
+
+/**
+@brief Handle on a value of a RapidJSON document, addressed by a slash path
+
+The path is JSON Pointer syntax: member names (or array indices) each
+preceded by a slash, with @cb{.txt} ~0 @ce for a tilde and @cb{.txt} ~1 @ce
+for a slash inside a name; the empty path is the root. The path is resolved
+on every access, so the handle follows changes of the document.
+@ref readValue() gives a null value when nothing is at the path;
+@ref writeValue() creates the value, and missing parent objects, as null.
+The @p writeFlag of the setters is ignored: it is the hook of the editor's
+own handles (for instance for undo records). The document must outlive the
+handle.
+*/
+class QUENFOLDEDITORUTILS_EXPORT JsonPointerObject: public JsonObject {
+    public:
+        /** @brief Handle on the value at @p path in @p document */
+        explicit JsonPointerObject(rapidjson::Document& document, Corrade::Containers::StringView path = {});
+
+        bool exists() const override;
+        Corrade::Containers::String path() const override;
+        /** @brief Handle on this handle's path followed by @p path */
+        Corrade::Containers::Pointer<JsonObject> child(Corrade::Containers::StringView path) override;
+        rapidjson::MemoryPoolAllocator<rapidjson::CrtAllocator>& allocator() override;
+        const rapidjson::Value& readValue() const override;
+        rapidjson::Value& writeValue(bool writeFlag) override;
+
+    private:
+        rapidjson::Document& _document;
+        Corrade::Containers::String _path;
+};
+
+}
+
+#endif

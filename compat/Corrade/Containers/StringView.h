@@ -1,0 +1,171 @@
+#ifndef Corrade_Containers_StringView_h
+#define Corrade_Containers_StringView_h
+/** @file
+ * @brief Class @ref Corrade::Containers::BasicStringView, typedefs
+ *      @ref Corrade::Containers::StringView,
+ *      @ref Corrade::Containers::MutableStringView
+ */
+
+#include <cstddef>
+#include <type_traits>
+
+#include "Corrade/Containers/Containers.h"
+#include "Corrade/Utility/visibility.h"
+
+namespace Corrade { namespace Containers {
+
+/** @brief String view flag */
+enum class StringViewFlag: std::size_t {
+    /** Points to memory that lives for the whole program (a literal) */
+    Global = 1 << 0,
+    /** A zero byte follows the last character */
+    NullTerminated = 1 << 1
+};
+
+/** @brief String view flags */
+class StringViewFlags {
+    public:
+        constexpr StringViewFlags() noexcept: _value{} {}
+        constexpr /*implicit*/ StringViewFlags(StringViewFlag flag) noexcept: _value{std::size_t(flag)} {}
+
+        constexpr StringViewFlags operator|(StringViewFlags other) const { return StringViewFlags{_value | other._value, 0}; }
+        constexpr StringViewFlags operator&(StringViewFlags other) const { return StringViewFlags{_value & other._value, 0}; }
+        constexpr StringViewFlags operator~() const { return StringViewFlags{~_value & 3, 0}; }
+        constexpr bool operator==(StringViewFlags other) const { return _value == other._value; }
+        constexpr bool operator!=(StringViewFlags other) const { return _value != other._value; }
+        constexpr explicit operator bool() const { return _value; }
+
+        StringViewFlags& operator|=(StringViewFlags other) { _value |= other._value; return *this; }
+        StringViewFlags& operator&=(StringViewFlags other) { _value &= other._value; return *this; }
+
+    private:
+        constexpr explicit StringViewFlags(std::size_t value, int): _value{value} {}
+
+        std::size_t _value;
+};
+
+constexpr StringViewFlags operator|(StringViewFlag a, StringViewFlag b) {
+    return StringViewFlags{a} | b;
+}
+
+constexpr StringViewFlags operator&(StringViewFlag a, StringViewFlag b) {
+    return StringViewFlags{a} & b;
+}
+
+constexpr StringViewFlags operator~(StringViewFlag a) {
+    return ~StringViewFlags{a};
+}
+
+/**
+@brief String view
+
+A pointer, a size and @ref StringViewFlags. Slicing keeps
+@ref StringViewFlag::Global, and keeps @ref StringViewFlag::NullTerminated
+only when the slice ends where the original ends.
+*/
+template<class T> class CORRADE_UTILITY_EXPORT BasicStringView {
+    public:
+        /** @brief Default constructor: null data, size 0, global */
+        constexpr /*implicit*/ BasicStringView(std::nullptr_t = nullptr) noexcept: _data{}, _size{}, _flags{StringViewFlag::Global} {}
+
+        /** @brief Construct from a pointer, a size and flags */
+        constexpr /*implicit*/ BasicStringView(T* data, std::size_t size, StringViewFlags flags = {}) noexcept: _data{data}, _size{size}, _flags{flags} {}
+
+        /**
+         * @brief Construct from a zero-terminated string
+         *
+         * The size is measured with @cpp std::strlen() @ce and the view is
+         * flagged @ref StringViewFlag::NullTerminated; a null pointer gives
+         * the default view.
+         */
+        /*implicit*/ BasicStringView(T* data) noexcept;
+
+        /** @brief Mutable view to const view */
+        template<class U, class = typename std::enable_if<std::is_same<const U, T>::value && !std::is_same<U, T>::value>::type> constexpr /*implicit*/ BasicStringView(BasicStringView<U> other) noexcept: _data{other.data()}, _size{other.size()}, _flags{other.flags()} {}
+
+        /** @brief View on a string, flagged @ref StringViewFlag::NullTerminated */
+        template<class U = T, class = typename std::enable_if<std::is_const<U>::value>::type> /*implicit*/ BasicStringView(const String& string) noexcept: BasicStringView{string, FromString{}} {}
+
+        /** @brief Mutable view on a string */
+        template<class U = T, class = typename std::enable_if<!std::is_const<U>::value>::type> /*implicit*/ BasicStringView(String& string) noexcept: BasicStringView{string, FromString{}} {}
+
+        constexpr T* data() const { return _data; }
+        constexpr std::size_t size() const { return _size; }
+        constexpr bool isEmpty() const { return !_size; }
+        constexpr StringViewFlags flags() const { return _flags; }
+
+        constexpr T* begin() const { return _data; }
+        constexpr T* end() const { return _data + _size; }
+        T& front() const { return _data[0]; }
+        T& back() const { return _data[_size - 1]; }
+        T& operator[](std::size_t i) const { return _data[i]; }
+
+        /** @brief Characters from @p begin up to, not including, @p end */
+        constexpr BasicStringView<T> slice(std::size_t begin, std::size_t end) const {
+            return BasicStringView<T>{_data + begin, end - begin,
+                (_flags & StringViewFlag::Global)|
+                (end == _size ? _flags & StringViewFlag::NullTerminated : StringViewFlags{})};
+        }
+        /** @brief The first @p count characters */
+        constexpr BasicStringView<T> prefix(std::size_t count) const { return slice(0, count); }
+        /** @brief All but the first @p count characters */
+        constexpr BasicStringView<T> exceptPrefix(std::size_t count) const { return slice(count, _size); }
+        /** @brief All but the last @p count characters */
+        constexpr BasicStringView<T> exceptSuffix(std::size_t count) const { return slice(0, _size - count); }
+
+        /** @brief Whether the view begins with @p prefix */
+        bool hasPrefix(BasicStringView<const T> prefix) const;
+        /** @brief Whether the view is non-empty and begins with @p prefix */
+        bool hasPrefix(char prefix) const { return _size && _data[0] == prefix; }
+        /** @brief Whether the view ends with @p suffix */
+        bool hasSuffix(BasicStringView<const T> suffix) const;
+        /** @brief Whether the view is non-empty and ends with @p suffix */
+        bool hasSuffix(char suffix) const { return _size && _data[_size - 1] == suffix; }
+
+        /**
+         * @brief Split at every @p delimiter, keeping empty pieces
+         *
+         * An empty view gives an empty array.
+         */
+        Array<BasicStringView<T>> split(char delimiter) const;
+
+        /** @brief Join @p strings with this view as the separator */
+        String join(const StringIterable& strings) const;
+
+    private:
+        /* Disambiguates from the public templated constructors */
+        struct FromString {};
+        explicit BasicStringView(const String& string, FromString) noexcept;
+
+        T* _data;
+        std::size_t _size;
+        StringViewFlags _flags;
+};
+
+/** @brief Same size and same bytes; flags are ignored */
+CORRADE_UTILITY_EXPORT bool operator==(StringView a, StringView b);
+CORRADE_UTILITY_EXPORT bool operator!=(StringView a, StringView b);
+/** @brief Lexicographic comparison by bytes */
+CORRADE_UTILITY_EXPORT bool operator<(StringView a, StringView b);
+CORRADE_UTILITY_EXPORT bool operator<=(StringView a, StringView b);
+CORRADE_UTILITY_EXPORT bool operator>(StringView a, StringView b);
+CORRADE_UTILITY_EXPORT bool operator>=(StringView a, StringView b);
+
+/** @brief Concatenation */
+CORRADE_UTILITY_EXPORT String operator+(StringView a, StringView b);
+
+/** @brief Repetition */
+CORRADE_UTILITY_EXPORT String operator*(StringView string, std::size_t count);
+
+namespace Literals { inline namespace StringLiterals {
+
+/** @brief String view literal, flagged global and null-terminated */
+constexpr StringView operator"" _s(const char* data, std::size_t size) {
+    return StringView{data, size, StringViewFlag::Global|StringViewFlag::NullTerminated};
+}
+
+}}
+
+}}
+
+#endif
