@@ -1,0 +1,111 @@
+#ifndef QuenfoldEditor_Utils_Template_h
+#define QuenfoldEditor_Utils_Template_h
+/** @file
+ * @brief Class @ref QuenfoldEngine::Template
+ */
+
+#include <cstdint>
+#include <initializer_list>
+#include <Corrade/Containers/Array.h>
+#include <Corrade/Containers/Reference.h>
+
+#include "QuenfoldEngine/StringArray.h"
+#include "QuenfoldEditor/Utils/visibility.h"
+
+namespace QuenfoldEngine {
+
+class JsonObject;
+
+/**
+@brief Text template rendered against JSON contexts
+
+The source is split once into literal text and @cb{.txt} {{ ... }} @ce
+directives, each kept as a list of tokens separated by spaces or tabs. A
+directive is one of:
+
+-   an expression: a name, a string literal, or a comparison of two
+    operands. A name is a dotted path (@cb{.txt} node.name @ce) looked up in
+    the contexts in order, the first context that has it winning; a string
+    literal is quoted with @cb{.txt} ' @ce or @cb{.txt} " @ce and has no
+    escapes nor blanks. @cb{.txt} a == b @ce gives @cb{.txt} true @ce when
+    the texts are equal, any other operator gives @cb{.txt} true @ce when
+    they differ. Strings render as they are, booleans as @cb{.txt} true @ce
+    or @cb{.txt} false @ce, numbers stored as doubles with four decimals;
+    other values fail.
+-   @cb{.txt} if <expression> @ce: when the expression's text is not exactly
+    @cb{.txt} true @ce, everything up to the next @cb{.txt} end @ce
+    directive is left out. Sections do not nest.
+-   @cb{.txt} end @ce: closes a section.
+
+Nothing is evaluated while parsing: names are looked up afresh on every
+render, so the same template can be rendered against changing documents.
+The template keeps copies of its text and no reference to the source or to
+the contexts. Neither copyable nor movable.
+*/
+class QUENFOLDEDITORUTILS_EXPORT Template {
+    public:
+        /**
+         * @brief Parse @p source
+         *
+         * The view must be flagged
+         * @ref Corrade::Containers::StringViewFlag::NullTerminated; text after
+         * an embedded zero byte is ignored. A directive without its closing
+         * @cb{.txt} }} @ce prints
+         * "Template::Template(): Syntax error: Unterminated template directive"
+         * and makes the template invalid; what was parsed before it is kept.
+         */
+        explicit Template(Corrade::Containers::StringView source);
+
+        ~Template();
+
+        Template(const Template&) = delete;
+        Template(Template&&) = delete;
+        Template& operator=(const Template&) = delete;
+        Template& operator=(Template&&) = delete;
+
+        /** @brief Whether the whole source was parsed */
+        bool valid() const { return _valid; }
+
+        /**
+         * @brief Render against @p contexts, the first searched first
+         *
+         * Returns the empty string after printing the reason on the error
+         * output when a directive fails to evaluate or a false condition has
+         * no @cb{.txt} end @ce after it. Directives in a left-out section are
+         * not evaluated.
+         */
+        Corrade::Containers::String render(Corrade::Containers::ArrayView<const Corrade::Containers::Reference<JsonObject>> contexts);
+
+        /** @brief Render against a single context */
+        Corrade::Containers::String render(JsonObject& context);
+
+        /** @brief Render against contexts searched in the order written */
+        Corrade::Containers::String render(std::initializer_list<const Corrade::Containers::Reference<JsonObject>> contexts);
+
+    private:
+        enum class DirectiveKind: std::uint8_t {
+            Expression = 0,
+            If = 1,
+            End = 2
+        };
+
+        struct Directive {
+            DirectiveKind kind;
+            /* The first token included: "if" for an If, "end" for an End */
+            StringArray tokens;
+        };
+
+        /* Text of the expression in tokens followed by a zero byte, or an
+           array with null data after printing why it failed */
+        Corrade::Containers::Array<char> evalDirective(Corrade::Containers::ArrayView<const Corrade::Containers::Reference<JsonObject>> contexts, StringArrayView tokens);
+
+        /* Segment i stands in front of directive i; one more segment when
+           text follows the last directive */
+        StringArray _literals;
+        Corrade::Containers::Array<Directive> _directives;
+        bool _valid;
+};
+
+}
+
+#endif
