@@ -1,0 +1,189 @@
+#include <sstream>
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+#include <Corrade/Containers/String.h>
+#include <Corrade/Utility/Debug.h>
+
+#include "QuenfoldEditor/Utils/JsonPointerObject.h"
+#include "QuenfoldEditor/Utils/Template.h"
+
+namespace QuenfoldEngine { namespace {
+
+using namespace Corrade;
+
+std::string text(const Containers::String& string) {
+    return {string.data(), string.size()};
+}
+
+struct Rendered {
+    std::string output;
+    std::string messages;
+    bool valid;
+};
+
+/* Parses and renders in one go, capturing what both print */
+Rendered render(const char* source, Containers::ArrayView<const Containers::Reference<JsonObject>> contexts) {
+    std::ostringstream messages;
+    Rendered rendered;
+    {
+        Utility::Error redirectError{&messages};
+        Template t{source};
+        rendered.valid = t.valid();
+        const Containers::String output = t.render(contexts);
+        rendered.output = text(output);
+    }
+    rendered.messages = messages.str();
+    return rendered;
+}
+
+struct Document {
+    explicit Document(const char* json) { document.Parse(json); }
+    rapidjson::Document document;
+    JsonPointerObject root{document};
+};
+
+const char* const Context = R"({
+    "name": "cube", "mode": "edit", "yes": true, "no": false, "textTrue": "true",
+    "scale": 1.5, "two": 2.0, "negative": -0.25, "pi": 3.14159, "zero": "x\u0000y",
+    "count": 3, "nothing": null, "list": [1.0], "node": {"name": "cube", "visible": true},
+    "a": {"": {"b": "deep"}, "b": "ab"}
+})";
+
+TEST(Template, SegmentsClassifiesAndEvaluates) {
+    struct Case {
+        const char* source;
+        const char* output;
+        const char* messages;
+    } cases[]{
+        /* Segmentation */
+        {"", "", ""},
+        {"plain { text }} with a { at the end {", "plain { text }} with a { at the end {", ""},
+        {"{{'a'}}", "a", ""},
+        {"x{{ 'a' }}{{ 'b' }}y", "xaby", ""},
+        {"{{{name}}", "", "Template::render(): Undefined name {name\n"},
+        {"{{ name }}}", "cube}", ""},
+        {"{{\tname \t}}", "cube", ""},
+        {"{{ 'a\nb' }}", "a\nb", ""},
+        {"{{ 'a b' }}", "", "Template::render(): Number of tokens for expression unsupported: 2\n"},
+        /* Classification */
+        {"[{{ end if }}]", "[]", ""},
+        {"{{ If name }}", "", "Template::render(): Number of tokens for expression unsupported: 2\n"},
+        {"{{ END }}", "", "Template::render(): Undefined name END\n"},
+        /* Literals */
+        {"{{ 'hello' }}|{{ '' }}|{{ \"q\" }}|{{ 'a'b' }}", "hello||q|a'b", ""},
+        {"{{ ' }}", "", "Template::render(): Unterminated string literal\n"},
+        {"{{ 'a\" }}", "", "Template::render(): Unterminated string literal\n"},
+        {"{{ \"a' }}", "", "Template::render(): Unterminated string literal\n"},
+        /* Names and value kinds */
+        {"{{ a..b }} {{ a/b }} {{ a.b }} {{ node.name }}", "deep ab ab cube", ""},
+        {"{{ yes }} {{ no }} {{ scale }} {{ two }} {{ negative }} {{ pi }} {{ zero }}", "true false 1.5000 2.0000 -0.2500 3.1416 x", ""},
+        {"{{ count }}", "", "Template::render(): Unsupported type for count\n"},
+        {"{{ nothing }}", "", "Template::render(): Unsupported type for nothing\n"},
+        {"{{ list }}", "", "Template::render(): Unsupported type for list\n"},
+        {"{{ node }}", "", "Template::render(): Unsupported type for node\n"},
+        {"{{ missing.name }}", "", "Template::render(): Undefined name missing.name\n"},
+        /* Comparisons are textual, after conversion */
+        {"{{ yes == 'true' }} {{ scale == '1.5000' }} {{ scale == '1.5' }} {{ mode != 'edit' }} {{ mode is 'other' }}", "true true false false true", ""},
+        {"{{ yes == true }}", "", "Template::render(): Undefined name true\n"},
+        {"{{ p == q }}", "", "Template::render(): Undefined name p\nTemplate::render(): Undefined name q\n"},
+        {"{{}}", "", "Template::render(): Number of tokens for expression unsupported: 0\n"},
+        {"{{ a b c d }}", "", "Template::render(): Number of tokens for expression unsupported: 4\n"},
+        /* Sections */
+        {"Hello {{ node.name }}!{{ if node.visible }} [shown]{{ end }} Scale: {{ scale }}", "Hello cube! [shown] Scale: 1.5000", ""},
+        {"{{ if yes }}X{{ end }}{{ if textTrue }}S{{ end }}{{ if no }}N{{ end }}{{ if name }}C{{ end }}{{ if scale }}D{{ end }}", "XS", ""},
+        {"{{ if nothing }}X{{ end }}", "", "Template::render(): Unsupported type for nothing\n"},
+        {"{{ if mode == 'edit' }}E{{ end }}{{ if mode is 'edit' }}V{{ end }}", "E", ""},
+        {"x{{ if yes }}y", "xy", ""},
+        {"x{{ if no }}y", "", "Template::render(): Missing 'end'\n"},
+        {"{{ if }}X{{ end }}", "", "Template::render(): Number of tokens for expression unsupported: 0\n"},
+        {"{{ if no }}{{ missing }}{{ 'x }}{{ if }}{{ end }}ok{{ end }}", "ok", ""},
+        {"{{ missing }}{{ other }}", "", "Template::render(): Undefined name missing\n"},
+    };
+
+    Document context{Context};
+    const Containers::Reference<JsonObject> contexts[]{context.root};
+    for(const Case& c: cases) {
+        SCOPED_TRACE(c.source);
+        const Rendered rendered = render(c.source, contexts);
+        EXPECT_TRUE(rendered.valid);
+        EXPECT_EQ(rendered.output, c.output);
+        EXPECT_EQ(rendered.messages, c.messages);
+    }
+}
+
+TEST(Template, UnterminatedDirectiveKeepsTheTextBefore) {
+    Document context{Context};
+    const Containers::Reference<JsonObject> contexts[]{context.root};
+    for(const char* source: {"abc {{ name", "abc {{ name }", "abc {{"}) {
+        SCOPED_TRACE(source);
+        const Rendered rendered = render(source, contexts);
+        EXPECT_FALSE(rendered.valid);
+        EXPECT_EQ(rendered.output, "abc ");
+        EXPECT_EQ(rendered.messages, "Template::Template(): Syntax error: Unterminated template directive\n");
+    }
+    /* Parsing ends at an embedded zero byte */
+    Template t{Containers::StringView{"a\0{{ x", 6, Containers::StringViewFlag::NullTerminated}};
+    EXPECT_TRUE(t.valid());
+    EXPECT_EQ(text(t.render(context.root)), "a");
+}
+
+TEST(Template, NestedSectionsEndAtTheFirstEnd) {
+    struct Case {
+        bool a, b;
+        const char* output;
+    } cases[]{
+        {true, true, "ABCD"},
+        {true, false, "ACD"},
+        {false, true, "CD"},
+        {false, false, "CD"},
+    };
+    Template t{"{{ if a }}A{{ if b }}B{{ end }}C{{ end }}D"};
+    for(const Case& c: cases) {
+        Document context{"{}"};
+        context.document.AddMember("a", c.a, context.document.GetAllocator());
+        context.document.AddMember("b", c.b, context.document.GetAllocator());
+        EXPECT_EQ(text(t.render(context.root)), c.output) << c.a << c.b;
+    }
+}
+
+TEST(Template, ContextsAreSearchedInOrder) {
+    Document first{R"({"scale": 2.0, "hidden": 3})"};
+    Document second{R"({"scale": 1.5, "only": "second", "hidden": 4.0})"};
+    Template t{"{{ scale }} {{ only }}"};
+    EXPECT_EQ(text(t.render({first.root, second.root})), "2.0000 second");
+    EXPECT_EQ(text(t.render({second.root, first.root})), "1.5000 second");
+    const Containers::Reference<JsonObject> contexts[]{second.root};
+    EXPECT_EQ(text(t.render(contexts)), "1.5000 second");
+
+    /* The first context that has the name decides, whatever its type */
+    std::ostringstream out;
+    {
+        Utility::Error redirectError{&out};
+        EXPECT_EQ(text(Template{"{{ hidden }}"}.render({first.root, second.root})), "");
+        EXPECT_EQ(text(t.render(Containers::ArrayView<const Containers::Reference<JsonObject>>{})), "");
+    }
+    EXPECT_EQ(out.str(),
+        "Template::render(): Unsupported type for hidden\n"
+        "Template::render(): Undefined name scale\n");
+}
+
+TEST(Template, RendersRepeatedlyAndGrowsPastTheSource) {
+    Document context{R"({"flag": true})"};
+    const std::string long_(1000, 'v');
+    context.document.AddMember("long", rapidjson::StringRef(long_.data(), long_.size()), context.document.GetAllocator());
+    Template t{"<{{ long }}{{ if flag }}|{{ long }}{{ end }}>"};
+    const std::string expected = "<" + long_ + "|" + long_ + ">";
+    for(int i = 0; i != 2; ++i) {
+        const Containers::String output = t.render(context.root);
+        EXPECT_EQ(text(output), expected);
+        EXPECT_EQ(output.data()[output.size()], '\0');
+    }
+}
+
+TEST(TemplateDeathTest, SourceWithoutZeroTerminator) {
+    const Containers::StringView prefix{"{{ x }}", 3};
+    EXPECT_DEATH(Template{prefix},
+        "^Assertion source\\.flags\\(\\) & Containers::StringViewFlag::NullTerminated failed at [^\n]*QuenfoldEditor/Utils/Template\\.cpp:138\n$");
+}
+
+}}
