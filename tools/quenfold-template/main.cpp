@@ -1,0 +1,159 @@
+/* quenfold-template: renders a template file against JSON files from a shell
+   or a build script */
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+#include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
+#include <Corrade/Containers/ArrayView.h>
+#include <Corrade/Containers/Reference.h>
+#include <Corrade/Containers/String.h>
+#include <Corrade/Utility/Debug.h>
+
+#include "QuenfoldEditor/Utils/JsonPointerObject.h"
+#include "QuenfoldEditor/Utils/Template.h"
+
+namespace {
+
+using namespace Corrade;
+using namespace QuenfoldEngine;
+
+enum ExitCode: int {
+    Success = 0,
+    Failure = 1,
+    UsageError = 2
+};
+
+const char Usage[] = "Usage: quenfold-template [--check] TEMPLATE [CONTEXT.json ...]\n";
+
+const char Help[] = R"(
+Renders TEMPLATE against the JSON documents CONTEXT.json and writes the text
+to standard output. TEMPLATE, or one of the JSON files, may be - for standard
+input. A name is looked up in the documents in the order given: the first
+document that has it decides.
+
+Options:
+  --check   only parse TEMPLATE (and the JSON files) and report whether the
+            template is valid; nothing is rendered
+  --help    show this help
+
+The template language. Text outside {{ ... }} is copied unchanged; inside,
+tokens are separated by spaces or tabs.
+  {{ node.name }}    a name: member names separated by dots (or slashes).
+                     Strings are written as they are, booleans as true or
+                     false, numbers written with a decimal point with four
+                     decimals (1.5 gives 1.5000). Numbers written without a
+                     point, null, arrays and objects are errors.
+  {{ 'text' }}       a string literal, in single or double quotes, without
+                     escapes or blanks inside.
+  {{ a == b }}       true when both operands give the same text, else false.
+                     Any other operator in the middle (!=, is, ...) means
+                     "not equal".
+  {{ if a }}...{{ end }}
+                     the section is kept only when a gives exactly true.
+                     Sections do not nest: a section ends at the first end.
+
+Example, with scene.json holding
+  {"node": {"name": "cube", "visible": true}, "scale": 1.5}
+and scene.txt holding
+  Hello {{ node.name }}!{{ if node.visible }} [shown]{{ end }} Scale: {{ scale }}
+the command
+  quenfold-template scene.txt scene.json
+prints
+  Hello cube! [shown] Scale: 1.5000
+
+Exit status: 0 rendered (with --check: valid), 1 syntax or render error,
+2 usage error, unreadable file or invalid JSON.
+)";
+
+int usageError(const char* const what, const char* const argument) {
+    std::fprintf(stderr, "quenfold-template: %s %s\n%sTry quenfold-template --help\n", what, argument, Usage);
+    return UsageError;
+}
+
+/* Whole contents of a file, or of standard input for "-"; false after
+   printing why */
+bool readFile(const char* const name, std::string& out) {
+    const bool standardInput = std::strcmp(name, "-") == 0;
+    std::FILE* const file = standardInput ? stdin : std::fopen(name, "rb");
+    bool failed = !file;
+    if(file) {
+        char buffer[65536];
+        std::size_t size;
+        while((size = std::fread(buffer, 1, sizeof(buffer), file)))
+            out.append(buffer, size);
+        failed = std::ferror(file);
+        if(!standardInput) std::fclose(file);
+    }
+    if(failed) std::fprintf(stderr, "quenfold-template: cannot read %s: %s\n", name, std::strerror(errno));
+    return !failed;
+}
+
+}
+
+int main(int argc, char** argv) {
+    bool check = false;
+    bool options = true;
+    std::vector<const char*> files;
+    for(int i = 1; i != argc; ++i) {
+        const char* const argument = argv[i];
+        if(options && std::strcmp(argument, "--") == 0) options = false;
+        else if(options && (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0)) {
+            std::fputs(Usage, stdout);
+            std::fputs(Help, stdout);
+            return Success;
+        } else if(options && std::strcmp(argument, "--check") == 0) check = true;
+        else if(options && argument[0] == '-' && argument[1]) return usageError("unknown option", argument);
+        else files.push_back(argument);
+    }
+    if(files.empty()) return usageError("missing", "TEMPLATE");
+
+    std::string source;
+    if(!readFile(files[0], source)) return UsageError;
+
+    /* The documents stay where they are: the handles refer to them */
+    std::vector<std::unique_ptr<rapidjson::Document>> documents;
+    std::vector<std::unique_ptr<JsonPointerObject>> handles;
+    std::vector<Containers::Reference<JsonObject>> contexts;
+    for(std::size_t i = 1; i != files.size(); ++i) {
+        std::string json;
+        if(!readFile(files[i], json)) return UsageError;
+        documents.emplace_back(new rapidjson::Document);
+        rapidjson::Document& document = *documents.back();
+        if(document.Parse(json.data(), json.size()).HasParseError()) {
+            std::fprintf(stderr, "quenfold-template: %s: offset %zu: %s\n", files[i],
+                document.GetErrorOffset(), rapidjson::GetParseError_En(document.GetParseError()));
+            return UsageError;
+        }
+        handles.emplace_back(new JsonPointerObject{document});
+        contexts.emplace_back(*handles.back());
+    }
+
+    Template t{Containers::StringView{source.data(), source.size(), Containers::StringViewFlag::NullTerminated}};
+    if(check) {
+        std::fprintf(t.valid() ? stdout : stderr, "%s: %s\n", files[0], t.valid() ? "valid" : "invalid");
+        return t.valid() ? Success : Failure;
+    }
+    if(!t.valid()) return Failure;
+
+    /* An empty text is a valid result too: a failure is told apart by the
+       reason the library prints */
+    std::ostringstream messages;
+    Containers::String output;
+    {
+        Utility::Error redirectError{&messages};
+        output = t.render(Containers::ArrayView<const Containers::Reference<JsonObject>>{contexts.data(), contexts.size()});
+    }
+    if(!messages.str().empty()) {
+        std::cerr << messages.str();
+        return Failure;
+    }
+    std::fwrite(output.data(), 1, output.size(), stdout);
+    return std::fflush(stdout) == 0 ? Success : Failure;
+}
