@@ -1,0 +1,98 @@
+#include <locale>
+#include <random>
+#include <string>
+#include <gtest/gtest.h>
+#include <Corrade/Containers/StringView.h>
+
+#include "QuenfoldEditor/Utils/Utils.h"
+
+namespace QuenfoldEngine { namespace {
+
+using namespace Corrade;
+using namespace Corrade::Containers::Literals;
+
+constexpr std::size_t NotFound = ~std::size_t{};
+
+/* The plain algorithm: every start offset, every byte pair through the facet */
+std::size_t naiveSearch(const std::string& haystack, const std::string& needle, const std::locale& locale) {
+    if(needle.empty()) return 0;
+    if(haystack.size() < needle.size()) return NotFound;
+    const std::ctype<char>& ctype = std::use_facet<std::ctype<char>>(locale);
+    for(std::size_t p = 0; p <= haystack.size() - needle.size(); ++p) {
+        std::size_t i = 0;
+        while(i != needle.size() && ctype.toupper(haystack[p + i]) == ctype.toupper(needle[i])) ++i;
+        if(i == needle.size()) return p;
+    }
+    return NotFound;
+}
+
+/* Folds x, y and z together, and nothing else, so that more than two bytes
+   convert to the same upper-case one */
+struct XyzFolding: std::ctype<char> {
+    char do_toupper(char c) const override { return c == 'x' || c == 'y' || c == 'z' ? 'X' : c; }
+    const char* do_toupper(char* begin, const char* end) const override {
+        for(; begin != end; ++begin) *begin = do_toupper(*begin);
+        return end;
+    }
+};
+
+TEST(Utils, CaseInsensitiveSearch) {
+    const struct {
+        Containers::StringView haystack, needle;
+        std::size_t expected;
+    } cases[]{
+        {"xxABCxx"_s, "abc"_s, 2},
+        {""_s, ""_s, 0},
+        {{}, {}, 0},
+        {"abc"_s, {}, 0},
+        {""_s, "a"_s, NotFound},
+        {{}, "a"_s, NotFound},
+        {"ab"_s, "abc"_s, NotFound},
+        {"abAB"_s, "ab"_s, 0},
+        {"abc"_s, "bc"_s, 1},
+        {"abc"_s, "bd"_s, NotFound},
+        {"\xc3\xa9T\xc3\xa9"_s, "t\xc3\xa9"_s, 2},
+        {"\xc3\xa9"_s, "\xc3\x89"_s, NotFound},
+        {"a\0bA\0B"_s, "a\0b"_s, 0},
+        {"0123456789abcdef0123456789abcdef0123456789abcdef x"_s, " X"_s, 48},
+        {"0123456789abcdef0123456789ABCDEF0123456789abcdef"_s, "F0123456789A"_s, 15},
+    };
+    for(const auto& c: cases) {
+        SCOPED_TRACE(std::string(c.haystack.data() ? c.haystack.data() : "", c.haystack.size()));
+        EXPECT_EQ(Utils::caseInsensitiveSearch(c.haystack, c.needle, std::locale::classic()), c.expected);
+    }
+
+    const std::locale xyz{std::locale::classic(), new XyzFolding};
+    const Containers::StringView haystack = "0123456789abcdefghijklmnopqrstuvwxyz Z"_s;
+    EXPECT_EQ(Utils::caseInsensitiveSearch(haystack, "wz"_s, xyz), 32);
+    EXPECT_EQ(Utils::caseInsensitiveSearch(haystack, "Z"_s, xyz), 37);
+    EXPECT_EQ(Utils::caseInsensitiveSearch(haystack, "A"_s, xyz), NotFound);
+
+    /* The two-argument overload takes the global locale at the time of the call */
+    const std::locale previous = std::locale::global(xyz);
+    EXPECT_EQ(Utils::caseInsensitiveSearch(haystack, "y"_s), 33);
+    std::locale::global(previous);
+    EXPECT_EQ(Utils::caseInsensitiveSearch(haystack, "y"_s), 34);
+}
+
+TEST(Utils, CaseInsensitiveSearchMatchesTheNaiveAlgorithm) {
+    std::mt19937 random{42};
+    /* Few distinct bytes make matches likely; every byte value turns up too */
+    const std::string alphabet{"aAbB\0\xc3\xa9\xc9\xff\x7f", 10};
+    for(const char* name: {"C", "C.UTF-8"}) {
+        const std::locale locale{name};
+        for(int round = 0; round != 20000; ++round) {
+            auto randomString = [&](std::size_t maxSize) {
+                std::string out(random() % (maxSize + 1), '\0');
+                for(char& c: out)
+                    c = round % 2 ? char(random()) : alphabet[random() % alphabet.size()];
+                return out;
+            };
+            const std::string haystack = randomString(48), needle = randomString(4);
+            ASSERT_EQ(Utils::caseInsensitiveSearch({haystack.data(), haystack.size()}, {needle.data(), needle.size()}, locale),
+                naiveSearch(haystack, needle, locale)) << name << " " << haystack << " / " << needle;
+        }
+    }
+}
+
+}}
