@@ -15,12 +15,20 @@ namespace QuenfoldEngine {
 
 The path is JSON Pointer syntax: member names (or array indices) each
 preceded by a slash, with @cb{.txt} ~0 @ce for a tilde and @cb{.txt} ~1 @ce
-for a slash inside a name; the empty path is the root. The path is resolved
-on every access, so the handle follows changes of the document.
+for a slash inside a name (a tilde followed by anything else stands for
+itself); the empty path is the root, and a path not beginning with a slash
+gets one. A component indexes an array when it is a decimal number without
+a leading zero; on an object it is always a member name. The path is
+resolved on every access, without allocating, so the handle follows changes
+of the document.
+
 @ref readValue() gives a null value when nothing is at the path;
 @ref writeValue() creates the value, and missing parent objects, as null.
-The @p writeFlag of the setters is ignored: it is the hook of the editor's
-own handles (for instance for undo records). The document must outlive the
+Creating turns into an object a parent that is not a container, or an
+array whose component is not an index; it extends an array with nulls up
+to the index, and appends to it for the component @cb{.txt} - @ce. The
+@p writeFlag of the setters is ignored: it is the hook of the editor's own
+handles (for instance for undo records). The document must outlive the
 handle.
 */
 class QUENFOLDEDITORUTILS_EXPORT JsonPointerObject: public JsonObject {
