@@ -1,0 +1,149 @@
+#ifndef QuenfoldEditor_Utils_FileWatch_h
+#define QuenfoldEditor_Utils_FileWatch_h
+/** @file
+ * @brief Class @ref QuenfoldEngine::FileWatch, debug output of
+ *      @ref QuenfoldEngine::FileWatch::Event
+ */
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <Corrade/Containers/Array.h>
+
+#include "QuenfoldEditor/Utils/visibility.h"
+
+namespace Corrade { namespace Utility { class Debug; } }
+
+namespace QuenfoldEngine {
+
+namespace Implementation { struct FileWatchCompletion; }
+
+/**
+@brief Watcher of files and directories
+
+Each watched directory is opened once, however many watches live in it, and
+keeps one asynchronous change read open that covers its whole subtree.
+Completed reads are decoded into (absolute path, event) pairs, matched
+against every watch and queued; @ref update() hands the queue to the
+callbacks. A watch on a directory matches every change whose path begins
+with the directory's path (a plain byte comparison, so a watch on
+@cb{.txt} /a/b @ce also matches @cb{.txt} /a/bc/x @ce when a read reports
+it); a watch on a file matches every change whose path begins with the
+file's directory and whose last component is the file's name, in
+subdirectories too. A change below a watched directory that lies inside
+another watched directory is reported by both reads, so it is delivered
+twice.
+
+Paths use @cb{.txt} / @ce as the separator. Single-threaded: watch, poll and
+destroy on one thread, the thread whose alertable waits run the completions.
+Neither copyable nor movable, since the pending reads hold its address.
+*/
+class QUENFOLDEDITORUTILS_EXPORT FileWatch {
+    public:
+        /** @brief What happened to a file or a directory */
+        enum class Event: std::uint8_t {
+            Add = 0,        /**< It appeared */
+            Remove = 1,     /**< It disappeared */
+            Modify = 2,     /**< It was changed */
+            RenameOld = 3,  /**< It was renamed; the path is the old name */
+            RenameNew = 4   /**< It was renamed; the path is the new name */
+        };
+
+        /** @brief Callback, given the changed file's absolute path and the event */
+        typedef std::function<void(Corrade::Containers::StringView, Event)> Callback;
+
+        /** @brief Constructor; opens nothing */
+        explicit FileWatch();
+
+        /**
+         * @brief Destructor
+         *
+         * Calls @ref clear(), waits a bounded time for the cancelled reads
+         * to come back, then drops the queued events without calling
+         * anything.
+         */
+        ~FileWatch();
+
+        FileWatch(const FileWatch&) = delete;
+        FileWatch(FileWatch&&) = delete;
+        FileWatch& operator=(const FileWatch&) = delete;
+        FileWatch& operator=(FileWatch&&) = delete;
+
+        /**
+         * @brief Watch a file or a directory
+         *
+         * Returns the watch's id, 1 for the first call and one more for
+         * every call after it, or @cpp 0 @ce when nothing was registered: a
+         * path that does not exist (silently), or a directory that cannot be
+         * opened (with a warning). Such a call still consumes its id. A
+         * directory whose change read cannot be started prints the reason;
+         * its watches stay registered and receive no events.
+         */
+        int watch(Corrade::Containers::StringView path, Callback callback);
+
+        /** @brief Number of live watches */
+        std::size_t size() const;
+
+        /**
+         * @brief Remove a watch
+         *
+         * An id that names no live watch is ignored. Removing the last watch
+         * of a directory cancels the directory's read.
+         */
+        void remove(int id);
+
+        /**
+         * @brief Cancel every directory read and close the directories
+         *
+         * Watches, ids and queued events stay. Directories are not read
+         * again, not even for new watches in them; changes decoded by the
+         * final wait are delivered by the next @ref update().
+         */
+        void clear();
+
+        /**
+         * @brief Run the completed reads and deliver the queued events
+         *
+         * Calls the callbacks in queue order on the calling thread. A
+         * callback may remove any watch, its own included; an exception
+         * derived from @ref std::exception is swallowed. Returns @cpp true @ce
+         * when at least one queued event was taken, even if no callback was
+         * called.
+         */
+        bool update();
+
+    private:
+        friend Implementation::FileWatchCompletion;
+
+        struct Watch;
+        struct Directory;
+        struct PendingEvent;
+        struct CompletionContext;
+
+        int getDirectory(Corrade::Containers::StringView directory);
+        void startWatch(std::size_t directoryIndex);
+        void removeInternal(std::size_t position);
+        void onChangeCallback(std::size_t directoryIndex);
+        void onChangeCallback(Corrade::Containers::ArrayView<Corrade::Containers::Pair<Corrade::Containers::String, Event>> changes);
+
+        Corrade::Containers::Array<Watch> _watches;
+        /* Position in _watches by id, -1 for an id without a live watch */
+        Corrade::Containers::Array<std::int64_t> _watchIndices;
+        int _nextId;
+        Corrade::Containers::Array<PendingEvent> _pendingEvents;
+        /* Never shrinks, so a position names one directory for the
+           watcher's whole life */
+        Corrade::Containers::Array<Directory> _directories;
+};
+
+/**
+@brief Print a file event
+
+Prints @cb{.txt} FileWatch::Event::Modify @ce and so on, and
+@cb{.txt} FileWatch::Event::Invalid() @ce for a value that names no event.
+*/
+QUENFOLDEDITORUTILS_EXPORT Corrade::Utility::Debug& operator<<(Corrade::Utility::Debug& debug, FileWatch::Event value);
+
+}
+
+#endif

@@ -6,7 +6,8 @@
    elsewhere a backend source emulates them with the same contract. Private
    to the library: never installed, never included by a public header. */
 
-#ifdef _WIN32
+/* A scripted backend for tests replaces KERNEL32 on Windows too */
+#if defined(_WIN32) && !defined(QUENFOLD_DIRECTORY_CHANGES_SCRIPTED)
 #include "QuenfoldEditor/Utils/Platform/DirectoryChangesWindows.h"
 #else
 #include <cstdint>
