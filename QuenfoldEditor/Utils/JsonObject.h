@@ -128,10 +128,18 @@ class QUENFOLDEDITORUTILS_EXPORT JsonObject {
         /** @brief Unsigned integers of an array, into caller memory */
         void asUnsignedIntArray(Corrade::Containers::ArrayView<unsigned int> out) const;
 
-        /** @brief Zero-terminated strings of an array, pointing into the document */
+        /**
+         * @brief Zero-terminated strings of an array, pointing into the document
+         *
+         * Elements that are not strings read as an empty string.
+         */
         void asStringArray(Corrade::Containers::ArrayView<const char*> out) const;
 
-        /** @brief Strings of an array as views flagged null-terminated */
+        /**
+         * @brief Strings of an array as views flagged null-terminated
+         *
+         * Elements that are not strings read as an empty view.
+         */
         void asStringArray(Corrade::Containers::ArrayView<Corrade::Containers::StringView> out) const;
 
         /** @brief Numbers of an array in a new array */
