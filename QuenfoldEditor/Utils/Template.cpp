@@ -1,11 +1,16 @@
 #include "QuenfoldEditor/Utils/Template.h"
 
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <rapidjson/document.h>
+#include <Corrade/Containers/ArrayView.h>
 #include <Corrade/Containers/GrowableArray.h>
 #include <Corrade/Containers/Pointer.h>
 #include <Corrade/Containers/String.h>
+#include <Corrade/Containers/StringView.h>
 #include <Corrade/Utility/Assert.h>
 #include <Corrade/Utility/Debug.h>
 #include <Corrade/Utility/Format.h>
@@ -19,6 +24,14 @@ using namespace Corrade::Containers::Literals;
 
 namespace {
 
+/* Evaluation works on one directive's tokens at a time and asks the contexts
+   afresh every time: nothing is cached between directives or renders, so a
+   render always sees the documents as they are at that moment, and the cost
+   of a directive is its own lookups and one result allocation. Results are
+   zero-terminated so that comparisons and the "true" test of a condition
+   need no sizes, and a failure is the array with null data, its reason
+   already printed. */
+
 typedef Containers::ArrayView<const Containers::Reference<JsonObject>> Contexts;
 
 /* An evaluation result: the text followed by a zero byte, in an allocation
@@ -30,16 +43,34 @@ Containers::Array<char> resultText(const Containers::StringView text) {
     return result;
 }
 
+/* Four decimals, rounded from the exact binary value as printf does */
 Containers::Array<char> doubleText(const double value) {
     /* Room for the longest fixed-point double, 309 integer digits, sign,
        point and four decimals, plus the byte formatting may append */
     char buffer[320];
-    const std::size_t size = Utility::formatInto(Containers::MutableStringView{buffer, sizeof(buffer)}, "{:.4f}", value);
+    std::size_t size = 0;
+    /* Below 2^40, value*10000 is off the exact product by at most 2^-14; away
+       from a tie its nearest integer is then the exact rounding, and the
+       digits are written directly instead of through the general, much
+       slower formatting */
+    const double scaled = value*10000.0;
+    const double rounded = std::round(scaled);
+    if(std::abs(scaled) < 1099511627776.0 && std::abs(scaled - rounded) < 0.49) {
+        char reversed[16];
+        std::size_t count = 0;
+        for(auto digits = std::uint64_t(std::abs(rounded)); digits || count < 5; digits /= 10)
+            reversed[count++] = char('0' + digits % 10);
+        if(std::signbit(value)) buffer[size++] = '-';
+        while(count > 4) buffer[size++] = reversed[--count];
+        buffer[size++] = '.';
+        while(count) buffer[size++] = reversed[--count];
+    } else size = Utility::formatInto(Containers::MutableStringView{buffer, sizeof(buffer)}, "{:.4f}", value);
     return resultText({buffer, size});
 }
 
 /* The name a.b.c becomes /a/b/c: a slash in front, and every dot a
-   separator, empty pieces kept */
+   separator, empty pieces kept. A slash already in the name stays, so a/b
+   works like a.b. Built in one allocation, none for short names. */
 Containers::String namePath(const Containers::StringView name) {
     Containers::String path{NoInit, name.size() + 1};
     char* out = path.data();
@@ -48,7 +79,8 @@ Containers::String namePath(const Containers::StringView name) {
     return path;
 }
 
-/* Handle of the first context that has a value at path, or null */
+/* Handle of the first context that has a value at path, or null. The
+   handles of the contexts tried before are released on the way. */
 Containers::Pointer<JsonObject> findName(const Contexts contexts, const Containers::StringView path) {
     for(const Containers::Reference<JsonObject>& context: contexts) {
         Containers::Pointer<JsonObject> handle = context->child(path);
@@ -57,6 +89,8 @@ Containers::Pointer<JsonObject> findName(const Contexts contexts, const Containe
     return nullptr;
 }
 
+/* A token beginning with a quote is a string literal, without escapes;
+   anything else is a name */
 Containers::Array<char> evaluateToken(const Contexts contexts, const Containers::StringView token) {
     if(token.hasPrefix('\'') || token.hasPrefix('"')) {
         if(token.size() < 2 || token.back() != token.front()) {
@@ -79,50 +113,16 @@ Containers::Array<char> evaluateToken(const Contexts contexts, const Containers:
     if(value.IsString()) return resultText(Containers::StringView{value.GetString()});
     if(value.IsBool()) return resultText(value.IsTrue() ? "true"_s : "false"_s);
     if(value.IsDouble()) return doubleText(value.GetDouble());
+    /* Null, arrays, objects, and numbers stored as integers */
     Utility::Error{} << "Template::render(): Unsupported type for" << token;
     return {};
 }
 
-/* The render output: a growable array whose whole size is usable, with the
-   text written so far at its front. Grows to exactly what is needed, so a
-   template whose values are no longer than their directives is rendered
-   into the single allocation made up front. */
-class Output {
-    public:
-        explicit Output(const std::size_t capacity) {
-            arrayReserve(_buffer, capacity);
-            arrayResize(_buffer, NoInit, capacity);
-        }
-
-        void append(const char* const data, const std::size_t size) {
-            const std::size_t needed = _size + size + 1;
-            if(needed > _buffer.size()) {
-                arrayReserve(_buffer, needed);
-                arrayResize(_buffer, NoInit, needed);
-            }
-            if(size) std::memcpy(_buffer.data() + _size, data, size);
-            _size += size;
-        }
-
-        /* Hands the buffer over without copying the text; it keeps the
-           deleter of the growable allocation */
-        Containers::String release() {
-            _buffer[_size] = '\0';
-            arrayResize(_buffer, _size + 1);
-            const auto deleter = _buffer.deleter();
-            const std::size_t size = _size;
-            _size = 0;
-            return Containers::String{_buffer.release(), size, deleter};
-        }
-
-    private:
-        Containers::Array<char> _buffer;
-        std::size_t _size = 0;
-};
-
+/* Separators inside a directive; line breaks are ordinary characters */
 bool isBlank(const char c) { return c == ' ' || c == '\t'; }
 
-/* First position of the pair cc in [from, end), or end */
+/* First position in [from, end) of c immediately followed by another c, or
+   end; the first pair wins, so {{{ opens at its first two braces */
 const char* findPair(const char* from, const char* const end, const char c) {
     for(;;) {
         from = static_cast<const char*>(std::memchr(from, c, end - from));
@@ -182,6 +182,47 @@ Template::Template(const Containers::StringView source): _literals{source.size()
 }
 
 Template::~Template() = default;
+
+namespace {
+
+/* The render output: a growable array whose whole size is usable, with the
+   text written so far at its front. Grows to exactly what is needed, so a
+   template whose values are no longer than their directives is rendered
+   into the single allocation made up front. */
+class Output {
+    public:
+        explicit Output(const std::size_t capacity) {
+            arrayReserve(_buffer, capacity);
+            arrayResize(_buffer, NoInit, capacity);
+        }
+
+        void append(const char* const data, const std::size_t size) {
+            const std::size_t needed = _size + size + 1;
+            if(needed > _buffer.size()) {
+                arrayReserve(_buffer, needed);
+                arrayResize(_buffer, NoInit, needed);
+            }
+            if(size) std::memcpy(_buffer.data() + _size, data, size);
+            _size += size;
+        }
+
+        /* Hands the buffer over without copying the text; it keeps the
+           deleter of the growable allocation */
+        Containers::String release() {
+            _buffer[_size] = '\0';
+            arrayResize(_buffer, _size + 1);
+            const auto deleter = _buffer.deleter();
+            const std::size_t size = _size;
+            _size = 0;
+            return Containers::String{_buffer.release(), size, deleter};
+        }
+
+    private:
+        Containers::Array<char> _buffer;
+        std::size_t _size = 0;
+};
+
+}
 
 Containers::Array<char> Template::evalDirective(const Contexts contexts, const StringArrayView tokens) {
     if(tokens.size() == 1) return evaluateToken(contexts, tokens[0]);

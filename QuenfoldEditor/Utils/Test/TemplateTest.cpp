@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <sstream>
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
@@ -125,6 +126,27 @@ TEST(Template, UnterminatedDirectiveKeepsTheTextBefore) {
     Template t{Containers::StringView{"a\0{{ x", 6, Containers::StringViewFlag::NullTerminated}};
     EXPECT_TRUE(t.valid());
     EXPECT_EQ(text(t.render(context.root)), "a");
+}
+
+TEST(Template, DoublesHaveFourDecimalsRoundedAsPrintf) {
+    /* Ties at the fourth decimal, values rounding to zero, the sign of zero,
+       large and tiny magnitudes */
+    const double values[]{0.0, -0.0, 1.5, -0.25, 3.14159, 0.00005, -0.00005, 0.00015,
+        1.00005, 0.62, -0.00001, 2.5e-5, 5e-324, 109951162.77765, 109951162.7776,
+        123456789012.3456, 1e20, -1e300};
+    Document context{"{}"};
+    std::string source, expected;
+    for(std::size_t i = 0; i != sizeof(values)/sizeof(values[0]); ++i) {
+        const std::string name = "v" + std::to_string(i);
+        rapidjson::Value member{name.data(), rapidjson::SizeType(name.size()), context.document.GetAllocator()};
+        context.document.AddMember(member, values[i], context.document.GetAllocator());
+        source += "{{ " + name + " }} ";
+        char formatted[400];
+        std::snprintf(formatted, sizeof(formatted), "%.4f ", values[i]);
+        expected += formatted;
+    }
+    Template t{source.data()};
+    EXPECT_EQ(text(t.render(context.root)), expected);
 }
 
 TEST(Template, NestedSectionsEndAtTheFirstEnd) {
