@@ -140,7 +140,7 @@ Template::Template(const Containers::StringView source): _literals{source.size()
     /* The text ends at the first zero byte */
     const char* cursor = source.data();
     const char* end = cursor + source.size();
-    if(const void* const zero = std::memchr(cursor, '\0', source.size()))
+    if(const void* const zero = source.isEmpty() ? nullptr : std::memchr(cursor, '\0', source.size()))
         end = static_cast<const char*>(zero);
 
     while(cursor != end) {
