@@ -76,6 +76,16 @@ constexpr DWORD ERROR_CALL_NOT_IMPLEMENTED = 120;
 constexpr DWORD ERROR_OPERATION_ABORTED = 995;
 constexpr DWORD ERROR_NOT_FOUND = 1168;
 constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;
+constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_GEN_FAILURE = 31;
+constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_DIRECTORY = 267;
+
+/* What SleepEx() returns when completion routines ran, and the timeout that
+   never expires */
+constexpr DWORD WAIT_IO_COMPLETION = 0xC0;
+constexpr DWORD INFINITE = 0xFFFFFFFF;
 
 HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, void* securityAttributes, DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL ReadDirectoryChangesW(HANDLE directory, void* buffer, DWORD bufferLength, BOOL watchSubtree, DWORD notifyFilter, DWORD* bytesReturned, OVERLAPPED* overlapped, LPOVERLAPPED_COMPLETION_ROUTINE completionRoutine);

@@ -1,0 +1,340 @@
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <utility>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <gtest/gtest.h>
+
+#include "QuenfoldEditor/Utils/Platform/DirectoryChanges.h"
+
+namespace QuenfoldEngine { namespace Platform { namespace {
+
+namespace fs = std::filesystem;
+
+struct Record {
+    DWORD action;
+    std::u16string name;
+    bool operator==(const Record& other) const { return action == other.action && name == other.name; }
+    bool operator<(const Record& other) const { return name < other.name || (name == other.name && action < other.action); }
+};
+
+void PrintTo(const Record& record, std::ostream* out) {
+    *out << record.action << ' ';
+    for(const char16_t unit: record.name) *out << (unit < 0x80 ? char(unit) : '?');
+}
+
+struct Completion {
+    DWORD error, bytes;
+    std::thread::id thread;
+    bool operator==(const Completion& other) const { return error == other.error && bytes == other.bytes; }
+};
+
+void PrintTo(const Completion& completion, std::ostream* out) {
+    *out << completion.error << '/' << completion.bytes;
+}
+
+/* Records of a buffer, checking the layout on the way: DWORD-aligned,
+   chained, the chain ending in 0 exactly where the bytes end */
+std::vector<Record> decode(const char* const buffer, const DWORD bytes) {
+    std::vector<Record> records;
+    for(std::size_t offset = 0;; ) {
+        EXPECT_EQ(offset % 4, 0u);
+        DWORD header[3];
+        std::memcpy(header, buffer + offset, sizeof(header));
+        std::u16string name(header[2]/2, u'\0');
+        std::memcpy(name.data(), buffer + offset + 12, header[2]);
+        records.push_back({header[1], name});
+        if(!header[0]) {
+            EXPECT_EQ(offset + 12 + header[2], bytes);
+            return records;
+        }
+        EXPECT_GE(header[0], 12 + header[2]);
+        offset += header[0];
+    }
+}
+
+/* A directory read driven as the watcher drives it: re-armed after every
+   completion that brought records */
+struct Reader {
+    explicit Reader(const fs::path& path): handle{CreateFileA(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ|FILE_SHARE_WRITE|FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS|FILE_FLAG_OVERLAPPED, nullptr)} {
+        overlapped.hEvent = this;
+        EXPECT_NE(handle, INVALID_HANDLE_VALUE);
+        EXPECT_TRUE(arm());
+    }
+
+    ~Reader() {
+        if(CloseHandle(handle)) SleepEx(0, TRUE);
+    }
+
+    BOOL arm() {
+        return ReadDirectoryChangesW(handle, buffer, sizeof(buffer), TRUE, 0x53, nullptr, &overlapped, completed);
+    }
+
+    static void completed(const DWORD error, const DWORD bytes, OVERLAPPED* const overlapped) {
+        Reader& self = *static_cast<Reader*>(overlapped->hEvent);
+        self.completions.push_back({error, bytes, std::this_thread::get_id()});
+        if(error || !bytes) return;
+        for(Record& record: decode(self.buffer, bytes)) self.records.push_back(record);
+        self.arm();
+    }
+
+    /* Bounded polling: true once the condition holds */
+    bool waitFor(const std::function<bool()>& done) {
+        for(int i = 0; i != 200 && !done(); ++i) SleepEx(50, TRUE);
+        return done();
+    }
+
+    std::vector<Record> take(const std::size_t count) {
+        waitFor([&] { return records.size() >= count; });
+        return std::exchange(records, {});
+    }
+
+    HANDLE handle;
+    OVERLAPPED overlapped{};
+    alignas(DWORD) char buffer[10240];
+    std::vector<Record> records;
+    std::vector<Completion> completions;
+};
+
+struct DirectoryChangesLinuxTest: testing::Test {
+    void SetUp() override {
+        char name[] = "/tmp/DirectoryChangesLinuxTest.XXXXXX";
+        ASSERT_TRUE(mkdtemp(name));
+        root = name;
+        fs::create_directory(root/"w");
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    fs::path root;
+};
+
+void write(const fs::path& path, const char* text = "") {
+    std::ofstream{path, std::ios::app} << text;
+}
+
+constexpr DWORD Add = FILE_ACTION_ADDED, Remove = FILE_ACTION_REMOVED, Modify = FILE_ACTION_MODIFIED, Old = FILE_ACTION_RENAMED_OLD_NAME, New = FILE_ACTION_RENAMED_NEW_NAME;
+
+TEST_F(DirectoryChangesLinuxTest, RecordLayout) {
+    fs::create_directory(root/"w"/"d");
+    Reader reader{root/"w"};
+    write(root/"w"/"a");
+    write(root/"w"/"bc");
+    write(root/"w"/"\xc3\xa9\xf0\x9f\x98\x80");
+    write(root/"w"/"d"/"x");
+    ASSERT_TRUE(reader.waitFor([&] { return reader.records.size() == 5; }));
+    EXPECT_EQ(reader.completions, (std::vector<Completion>{{0, 86, {}}}));
+
+    /* At 0, 16, 32, 52, 72: each header and name, padded to 4 bytes */
+    const std::vector<std::vector<DWORD>> expected{
+        {16, Add, 2, 'a'},
+        {16, Add, 4, 'b' | 'c' << 16},
+        {20, Add, 6, 0xe9 | 0xd83du << 16, 0xde00},
+        {20, Add, 6, 'd' | '\\' << 16, 'x'},
+        {0, Modify, 2, 'd'}};
+    std::size_t offset = 0;
+    for(const std::vector<DWORD>& words: expected) {
+        std::vector<DWORD> actual(words.size());
+        std::memcpy(actual.data(), reader.buffer + offset, 4*words.size());
+        EXPECT_EQ(actual, words) << "at offset " << offset;
+        offset += words[0];
+    }
+}
+
+TEST_F(DirectoryChangesLinuxTest, Translation) {
+    const fs::path w = root/"w", out = root/"out";
+    fs::create_directories(out/"tree");
+    write(out/"file.txt");
+    write(out/"tree"/"inner.txt");
+    Reader reader{w};
+
+    const struct {
+        std::function<void()> operation;
+        std::vector<Record> expected;
+    } steps[]{
+        {[&] { write(w/"f", "1"); }, {{Add, u"f"}, {Modify, u"f"}}},
+        {[&] { write(w/"f", "2"); }, {{Modify, u"f"}}},
+        /* g exists before the watch on d: the scan reports it */
+        {[&] { fs::create_directory(w/"d"); write(w/"d"/"g", "3"); }, {{Add, u"d"}, {Add, u"d\\g"}, {Modify, u"d"}}},
+        {[&] { fs::rename(w/"f", w/"f2"); }, {{Old, u"f"}, {New, u"f2"}}},
+        {[&] { fs::rename(w/"f2", w/"d"/"f3"); }, {{Remove, u"f2"}, {Add, u"d\\f3"}, {Modify, u"d"}}},
+        {[&] { fs::rename(w/"d"/"g", w/"d"/"h"); }, {{Old, u"d\\g"}, {New, u"d\\h"}, {Modify, u"d"}}},
+        {[&] { fs::rename(out/"file.txt", w/"d"/"in"); }, {{Add, u"d\\in"}, {Modify, u"d"}}},
+        {[&] { fs::rename(out/"tree", w/"tree"); }, {{Add, u"tree"}}},
+        {[&] { write(w/"tree"/"inner.txt", "4"); }, {{Modify, u"tree\\inner.txt"}}},
+        {[&] { fs::rename(w/"d"/"in", out/"back"); }, {{Remove, u"d\\in"}, {Modify, u"d"}}},
+        {[&] { fs::remove(w/"d"/"f3"); }, {{Remove, u"d\\f3"}, {Modify, u"d"}}},
+        {[&] { fs::rename(w/"d", w/"e"); write(w/"e"/"z"); }, {{Old, u"d"}, {New, u"e"}, {Add, u"e\\z"}, {Modify, u"e"}}},
+        {[&] { fs::remove(w/"e"/"h"); fs::remove(w/"e"/"z"); fs::remove(w/"e"); }, {{Remove, u"e\\h"}, {Modify, u"e"}, {Remove, u"e\\z"}, {Modify, u"e"}, {Remove, u"e"}}},
+        /* A link is an entry like a file, never followed */
+        {[&] { fs::create_directory_symlink(out, w/"link"); write(out/"behind"); write(w/"m"); }, {{Add, u"link"}, {Add, u"m"}}},
+        {[&] { utimensat(AT_FDCWD, (w/"m").c_str(), nullptr, 0); }, {{Modify, u"m"}}},
+        /* Permissions are not asked for */
+        {[&] { const timespec old[2]{{1, 0}, {1, 0}}; utimensat(AT_FDCWD, (w/"m").c_str(), old, 0); chmod((w/"m").c_str(), 0600); write(w/"n"); }, {{Add, u"n"}}},
+    };
+    for(std::size_t i = 0; i != std::size(steps); ++i) {
+        steps[i].operation();
+        EXPECT_EQ(reader.take(steps[i].expected.size()), steps[i].expected) << "step " << i;
+    }
+    for(const Completion& completion: reader.completions) EXPECT_EQ(completion.error, 0u);
+}
+
+TEST_F(DirectoryChangesLinuxTest, NewDirectoryScannedOnce) {
+    const fs::path w = root/"w";
+    Reader reader{w};
+    /* All of it exists before the backend sees the first event */
+    fs::create_directories(w/"n"/"sub");
+    write(w/"n"/"a");
+    write(w/"n"/"sub"/"c");
+    std::vector<Record> records = reader.take(7);
+    std::sort(records.begin() + 1, records.end());
+    EXPECT_EQ(records, (std::vector<Record>{{Add, u"n"}, {Modify, u"n"}, {Modify, u"n"}, {Add, u"n\\a"}, {Add, u"n\\sub"}, {Modify, u"n\\sub"}, {Add, u"n\\sub\\c"}}));
+
+    write(w/"n"/"sub"/"d");
+    EXPECT_EQ(reader.take(2), (std::vector<Record>{{Add, u"n\\sub\\d"}, {Modify, u"n\\sub"}}));
+}
+
+TEST_F(DirectoryChangesLinuxTest, BurstLargerThanBuffer) {
+    Reader reader{root/"w"};
+    std::vector<Record> expected;
+    for(int i = 0; i != 1000; ++i) {
+        const std::string name = "a-file-name-long-enough-to-fill-buffers-" + std::to_string(i);
+        write(root/"w"/name);
+        expected.push_back({Add, std::u16string(name.begin(), name.end())});
+    }
+    EXPECT_EQ(reader.take(1000), expected);
+    EXPECT_GT(reader.completions.size(), 9u);
+    for(const Completion& completion: reader.completions) {
+        EXPECT_EQ(completion.error, 0u);
+        EXPECT_LE(completion.bytes, 10240u);
+    }
+}
+
+TEST_F(DirectoryChangesLinuxTest, KernelQueueOverflow) {
+    std::size_t limit = 0;
+    std::ifstream{"/proc/sys/fs/inotify/max_queued_events"} >> limit;
+    if(!limit || limit > 65536) GTEST_SKIP() << "max_queued_events is" << limit;
+    Reader reader{root/"w"};
+    /* Alternating, so that the kernel merges nothing */
+    std::ofstream a{root/"w"/"a"}, b{root/"w"/"b"};
+    for(std::size_t i = 0; i != limit; ++i) (i % 2 ? b : a) << 'x' << std::flush;
+    ASSERT_TRUE(reader.waitFor([&] { return !reader.completions.empty() && reader.completions.back().bytes == 0; }));
+    EXPECT_EQ(reader.completions.back(), (Completion{0, 0, {}}));
+    /* The two creations and the writes up to the queue's limit */
+    ASSERT_EQ(reader.records.size(), limit);
+    EXPECT_EQ(reader.records[2], (Record{Modify, u"a"}));
+    EXPECT_EQ(reader.records[limit - 1], (Record{Modify, (limit - 3) % 2 ? u"b" : u"a"}));
+}
+
+TEST_F(DirectoryChangesLinuxTest, WatchedDirectoryDeletedOrMoved) {
+    fs::create_directory(root/"gone");
+    write(root/"gone"/"x");
+    Reader gone{root/"gone"};
+    Reader moved{root/"w"};
+    fs::remove(root/"gone"/"x");
+    fs::remove(root/"gone");
+    fs::rename(root/"w", root/"moved");
+    write(root/"moved"/"y");
+
+    ASSERT_TRUE(gone.waitFor([&] { return gone.completions.size() == 2; }));
+    EXPECT_EQ(gone.records, (std::vector<Record>{{Remove, u"x"}}));
+    EXPECT_EQ(gone.completions[1], (Completion{ERROR_ACCESS_DENIED, 0, {}}));
+    EXPECT_EQ(moved.take(1), (std::vector<Record>{{Add, u"y"}}));
+}
+
+TEST_F(DirectoryChangesLinuxTest, HandleContract) {
+    OVERLAPPED other{};
+    char buffer[16];
+    const struct {
+        std::function<BOOL()> call;
+        DWORD error;
+    } failures[]{
+        {[] { return CancelIo(nullptr); }, ERROR_INVALID_HANDLE},
+        {[] { return CancelIoEx(nullptr, nullptr); }, ERROR_INVALID_HANDLE},
+        {[] { return CloseHandle(INVALID_HANDLE_VALUE); }, ERROR_INVALID_HANDLE},
+        {[&] { return ReadDirectoryChangesW(nullptr, buffer, 16, TRUE, 0x53, nullptr, &other, Reader::completed); }, ERROR_INVALID_HANDLE},
+        {[&] { return BOOL(CreateFileA((root/"missing").c_str(), 1, 7, nullptr, OPEN_EXISTING, 0x42000000, nullptr) != INVALID_HANDLE_VALUE); }, ERROR_FILE_NOT_FOUND},
+        {[&] { return BOOL(CreateFileA((root/"missing"/"w").c_str(), 1, 7, nullptr, OPEN_EXISTING, 0x42000000, nullptr) != INVALID_HANDLE_VALUE); }, ERROR_PATH_NOT_FOUND},
+        {[&] { write(root/"file"); return BOOL(CreateFileA((root/"file").c_str(), 1, 7, nullptr, OPEN_EXISTING, 0x42000000, nullptr) != INVALID_HANDLE_VALUE); }, ERROR_DIRECTORY},
+    };
+    for(const auto& failure: failures) {
+        EXPECT_EQ(failure.call(), FALSE);
+        EXPECT_EQ(GetLastError(), failure.error);
+    }
+    DWORD errorInOtherThread = 1;
+    std::thread{[&] { errorInOtherThread = GetLastError(); }}.join();
+    EXPECT_EQ(errorInOtherThread, 0u);
+
+    Reader reader{root/"w"};
+    EXPECT_EQ(reader.arm(), FALSE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(CancelIoEx(reader.handle, &other), FALSE);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_FOUND);
+    EXPECT_EQ(CancelIoEx(reader.handle, &reader.overlapped), TRUE);
+    EXPECT_EQ(CancelIoEx(reader.handle, &reader.overlapped), FALSE);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_FOUND);
+    /* Completions run only in an alertable wait */
+    EXPECT_TRUE(reader.completions.empty());
+    EXPECT_EQ(SleepEx(0, FALSE), 0u);
+    EXPECT_TRUE(reader.completions.empty());
+    EXPECT_EQ(SleepEx(0, TRUE), WAIT_IO_COMPLETION);
+    EXPECT_EQ(SleepEx(0, TRUE), 0u);
+
+    EXPECT_TRUE(reader.arm());
+    EXPECT_EQ(CancelIo(reader.handle), TRUE);
+    EXPECT_EQ(CancelIo(reader.handle), TRUE);
+    EXPECT_EQ(SleepEx(0, TRUE), WAIT_IO_COMPLETION);
+    EXPECT_TRUE(reader.arm());
+    EXPECT_EQ(CloseHandle(reader.handle), TRUE);
+    EXPECT_EQ(SleepEx(0, TRUE), WAIT_IO_COMPLETION);
+    EXPECT_EQ(reader.completions, (std::vector<Completion>(3, {ERROR_OPERATION_ABORTED, 0, {}})));
+    EXPECT_EQ(CloseHandle(reader.handle), FALSE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(DirectoryChangesLinuxTest, CompletionsOnIssuingThreadOnly) {
+    Reader reader{root/"w"};
+    write(root/"w"/"a");
+    std::thread{[&] {
+        EXPECT_EQ(SleepEx(0, TRUE), 0u);
+        EXPECT_EQ(SleepEx(1, TRUE), 0u);
+        /* Cancels only the calling thread's reads */
+        EXPECT_EQ(CancelIo(reader.handle), TRUE);
+    }}.join();
+    EXPECT_TRUE(reader.completions.empty());
+    EXPECT_EQ(reader.take(1), (std::vector<Record>{{Add, u"a"}}));
+
+    /* A wait with a timeout returns as soon as a change from elsewhere completes */
+    std::thread writer{[&] { write(root/"w"/"b"); }};
+    EXPECT_EQ(SleepEx(60000, TRUE), WAIT_IO_COMPLETION);
+    writer.join();
+    EXPECT_EQ(reader.take(1), (std::vector<Record>{{Add, u"b"}}));
+
+    std::thread{[&] { EXPECT_EQ(CancelIoEx(reader.handle, &reader.overlapped), TRUE); }}.join();
+    EXPECT_EQ(SleepEx(0, TRUE), WAIT_IO_COMPLETION);
+    ASSERT_EQ(reader.completions.size(), 3u);
+    EXPECT_EQ(reader.completions[2], (Completion{ERROR_OPERATION_ABORTED, 0, {}}));
+    for(const Completion& completion: reader.completions) EXPECT_EQ(completion.thread, std::this_thread::get_id());
+}
+
+TEST_F(DirectoryChangesLinuxTest, NoDescriptorLeftOpen) {
+    const auto descriptors = [] { return std::distance(fs::directory_iterator{"/proc/self/fd"}, fs::directory_iterator{}); };
+    const auto before = descriptors();
+    fs::create_directories(root/"w"/"a"/"b");
+    fs::create_directories(root/"w"/"c");
+    {
+        Reader reader{root/"w"};
+        write(root/"w"/"a"/"b"/"x");
+        reader.take(2);
+        EXPECT_EQ(CreateFileA((root/"missing").c_str(), 1, 7, nullptr, OPEN_EXISTING, 0x42000000, nullptr), INVALID_HANDLE_VALUE);
+    }
+    EXPECT_EQ(descriptors(), before);
+}
+
+}}}
