@@ -1,0 +1,289 @@
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+#include <gtest/gtest.h>
+#include <Corrade/Containers/String.h>
+#include <Corrade/Containers/StringView.h>
+#include <Corrade/Utility/Debug.h>
+
+#include "QuenfoldEngine/Path.h"
+#include "QuenfoldEditor/Utils/FileWatch.h"
+
+namespace QuenfoldEngine { namespace {
+
+using namespace Corrade;
+namespace fs = std::filesystem;
+using Event = FileWatch::Event;
+
+/* A delivered change, with the path relative to the test's root */
+struct Change {
+    std::string path;
+    Event event;
+    bool operator==(const Change& other) const { return path == other.path && event == other.event; }
+    bool operator<(const Change& other) const { return path < other.path || (path == other.path && event < other.event); }
+};
+
+void PrintTo(const Change& change, std::ostream* out) {
+    Utility::Debug{out, Utility::Debug::Flag::NoNewlineAtTheEnd} << change.path.data() << change.event;
+}
+
+std::ptrdiff_t openDescriptors() {
+    return std::distance(fs::directory_iterator{"/proc/self/fd"}, fs::directory_iterator{});
+}
+
+/* A real tree: root/w is what the tests watch, root/out lies outside it */
+struct FileWatchLinuxTest: testing::Test {
+    void SetUp() override {
+        std::string name = testing::TempDir() + "FileWatchLinuxTest.XXXXXX";
+        ASSERT_TRUE(mkdtemp(name.data()));
+        const Containers::String absolute = Path::absolute(name.data());
+        root = {absolute.data(), absolute.size()};
+        fs::create_directories(at("w/d"));
+        fs::create_directories(at("out"));
+    }
+
+    void TearDown() override {
+        fs::remove_all(root);
+        EXPECT_EQ(strayCalls, 0);
+    }
+
+    std::string at(const std::string& name) const { return root + "/" + name; }
+
+    void write(const std::string& name, const char* text = "") const {
+        std::ofstream{at(name), std::ios::app} << text;
+    }
+
+    /* Also counts calls made outside update() or on another thread */
+    FileWatch::Callback recorder(std::vector<Change>& to) {
+        return [this, &to](const Containers::StringView path, const Event event) {
+            if(!delivering || std::this_thread::get_id() != owner) ++strayCalls;
+            std::string relative{path.data(), path.size()};
+            if(relative.rfind(root + "/", 0) == 0) relative.erase(0, root.size() + 1);
+            to.push_back({relative, event});
+        };
+    }
+
+    bool deliver(FileWatch& watcher) {
+        delivering = true;
+        const bool delivered = watcher.update();
+        delivering = false;
+        return delivered;
+    }
+
+    /* Polls until the condition holds, for ten seconds at most */
+    bool poll(FileWatch& watcher, const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds{10};
+        for(;;) {
+            deliver(watcher);
+            if(done()) return true;
+            if(std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds{2});
+        }
+    }
+
+    static bool contains(const std::vector<Change>& changes, const Change& change) {
+        return std::find(changes.begin(), changes.end(), change) != changes.end();
+    }
+
+    /* A file created in the directory after the changes is reported by the
+       same read after them, so once it arrives everything before it has.
+       Needs a watch with recorder(log) on the directory. Returns and clears
+       the log, without the fence. */
+    std::vector<Change> settle(FileWatch& watcher, const std::string& directory = "w") {
+        const Change fence{directory + "/.fence" + std::to_string(fences++), Event::Add};
+        write(fence.path);
+        EXPECT_TRUE(poll(watcher, [&] { return contains(log, fence); })) << fence.path;
+        log.erase(std::remove(log.begin(), log.end(), fence), log.end());
+        return std::exchange(log, {});
+    }
+
+    /* Creates the file while another watcher of this thread is polled until
+       it sees it: the waits of that poll complete every read of the thread,
+       so the other watchers have the change queued by then */
+    void writeWitnessed(const std::string& name) {
+        std::vector<Change> seen;
+        FileWatch witness;
+        ASSERT_TRUE(witness.watch(at("w").data(), recorder(seen)));
+        write(name);
+        EXPECT_TRUE(poll(witness, [&] { return contains(seen, {name, Event::Add}); })) << name;
+    }
+
+    std::string root;
+    std::vector<Change> log;
+    int fences = 0;
+    bool delivering = false;
+    int strayCalls = 0;
+    const std::thread::id owner = std::this_thread::get_id();
+};
+
+TEST_F(FileWatchLinuxTest, Translation) {
+    write("out/in");
+    fs::create_directories(at("out/tree"));
+    write("out/tree/x");
+    FileWatch watcher;
+    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+
+    const struct {
+        std::function<void()> operation;
+        std::vector<Change> expected;
+    } steps[]{
+        {[&] { write("w/f", "1"); }, {{"w/f", Event::Add}, {"w/f", Event::Modify}}},
+        {[&] { write("w/f", "2"); }, {{"w/f", Event::Modify}}},
+        {[&] { write("w/d/g"); }, {{"w/d/g", Event::Add}, {"w/d", Event::Modify}}},
+        {[&] { fs::rename(at("w/f"), at("w/f2")); }, {{"w/f", Event::RenameOld}, {"w/f2", Event::RenameNew}}},
+        {[&] { fs::rename(at("w/f2"), at("w/d/f3")); }, {{"w/f2", Event::Remove}, {"w/d/f3", Event::Add}, {"w/d", Event::Modify}}},
+        {[&] { fs::rename(at("out/in"), at("w/d/in")); }, {{"w/d/in", Event::Add}, {"w/d", Event::Modify}}},
+        {[&] { fs::rename(at("w/d/in"), at("out/back")); }, {{"w/d/in", Event::Remove}, {"w/d", Event::Modify}}},
+        {[&] { fs::remove(at("w/d/f3")); }, {{"w/d/f3", Event::Remove}, {"w/d", Event::Modify}}},
+        {[&] { fs::rename(at("out/tree"), at("w/tree")); }, {{"w/tree", Event::Add}}},
+        {[&] { write("w/tree/x", "1"); }, {{"w/tree/x", Event::Modify}}},
+        {[&] { fs::remove_all(at("w/tree")); }, {{"w/tree/x", Event::Remove}, {"w/tree", Event::Modify}, {"w/tree", Event::Remove}}},
+    };
+    for(std::size_t i = 0; i != std::size(steps); ++i) {
+        steps[i].operation();
+        EXPECT_EQ(settle(watcher), steps[i].expected) << "step " << i;
+    }
+}
+
+TEST_F(FileWatchLinuxTest, SubdirectoryCreatedWithFiles) {
+    FileWatch watcher;
+    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+    fs::create_directories(at("w/n/sub"));
+    const std::vector<std::string> files{"w/n/a", "w/n/b", "w/n/c", "w/n/sub/d", "w/n/sub/e"};
+    for(const std::string& file: files) write(file, "x");
+
+    /* The order of the entries, and whether a write shows before the
+       directory's watch exists, depend on timing; each entry appears once */
+    std::set<Change> required{{"w/n", Event::Add}, {"w/n/sub", Event::Add}, {"w/n", Event::Modify}, {"w/n/sub", Event::Modify}};
+    std::set<Change> allowed = required;
+    for(const std::string& file: files) {
+        required.insert({file, Event::Add});
+        allowed.insert({file, Event::Modify});
+    }
+    allowed.insert(required.begin(), required.end());
+
+    const std::vector<Change> changes = settle(watcher);
+    for(const Change& change: required) {
+        EXPECT_TRUE(contains(changes, change)) << change.path;
+        if(change.event == Event::Add) {
+            EXPECT_EQ(std::count(changes.begin(), changes.end(), change), 1) << change.path;
+        }
+    }
+    for(const Change& change: changes) EXPECT_TRUE(allowed.count(change)) << change.path;
+}
+
+TEST_F(FileWatchLinuxTest, BurstLargerThanBuffer) {
+    FileWatch watcher;
+    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+    /* About 130 bytes a record, so several buffers' worth */
+    std::vector<Change> expected;
+    for(int i = 0; i != 400; ++i) {
+        expected.push_back({"w/a-file-name-long-enough-to-fill-notification-buffers-" + std::to_string(i), Event::Add});
+        write(expected.back().path);
+    }
+    EXPECT_EQ(settle(watcher), expected);
+}
+
+TEST_F(FileWatchLinuxTest, FileInNestedDirectory) {
+    fs::create_directories(at("w/d/sub"));
+    write("w/d/sub/target");
+    FileWatch watcher;
+    std::vector<Change> file;
+    ASSERT_EQ(watcher.watch(at("w/d/sub/target").data(), recorder(file)), 1);
+    /* The whole directory too, for the fence */
+    ASSERT_EQ(watcher.watch(at("w/d/sub").data(), recorder(log)), 2);
+
+    write("w/d/sub/target", "1");
+    write("w/d/sub/sibling", "1");
+    fs::rename(at("w/d/sub/target"), at("w/d/sub/renamed"));
+    fs::rename(at("w/d/sub/renamed"), at("w/d/sub/target"));
+    fs::remove(at("w/d/sub/target"));
+    settle(watcher, "w/d/sub");
+    EXPECT_EQ(file, (std::vector<Change>{
+        {"w/d/sub/target", Event::Modify},
+        {"w/d/sub/target", Event::RenameOld},
+        {"w/d/sub/target", Event::RenameNew},
+        {"w/d/sub/target", Event::Remove}}));
+}
+
+TEST_F(FileWatchLinuxTest, RemoveClearDestroy) {
+    const std::ptrdiff_t descriptors = openDescriptors();
+    {
+        FileWatch watcher;
+        std::vector<Change> removed, inner;
+        ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+        ASSERT_EQ(watcher.watch(at("w").data(), recorder(removed)), 2);
+        ASSERT_EQ(watcher.watch(at("w/d").data(), recorder(inner)), 3);
+
+        /* w/d has a read of its own, which reports its entries again but
+           not itself */
+        write("w/d/a");
+        std::vector<Change> changes = settle(watcher);
+        std::sort(changes.begin(), changes.end());
+        EXPECT_EQ(changes, (std::vector<Change>{{"w/d", Event::Modify}, {"w/d/a", Event::Add}, {"w/d/a", Event::Add}}));
+        EXPECT_EQ(inner.size(), 3u);
+
+        watcher.remove(2);
+        watcher.remove(3);
+        EXPECT_EQ(watcher.size(), 1);
+        removed.clear();
+        inner.clear();
+        write("w/d/b");
+        EXPECT_EQ(settle(watcher), (std::vector<Change>{{"w/d/b", Event::Add}, {"w/d", Event::Modify}}));
+        EXPECT_TRUE(removed.empty());
+        EXPECT_TRUE(inner.empty());
+
+        /* Queued before clear(), so delivered after it; created after it,
+           so never read */
+        writeWitnessed("w/c");
+        watcher.clear();
+        EXPECT_EQ(openDescriptors(), descriptors);
+        EXPECT_EQ(watcher.size(), 1);
+        writeWitnessed("w/e");
+        EXPECT_TRUE(deliver(watcher));
+        EXPECT_EQ(log, (std::vector<Change>{{"w/c", Event::Add}}));
+        EXPECT_FALSE(deliver(watcher));
+    }
+    {
+        FileWatch watcher;
+        ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+        ASSERT_EQ(watcher.watch(at("w/d").data(), recorder(log)), 2);
+        EXPECT_EQ(openDescriptors(), descriptors + 2);
+        /* Dropped by the destructor without a call */
+        writeWitnessed("w/d/f");
+    }
+    EXPECT_EQ(openDescriptors(), descriptors);
+}
+
+TEST_F(FileWatchLinuxTest, CallbacksOnlyInUpdateOnOwnThread) {
+    FileWatch watcher;
+    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+
+    /* The waits of another thread never complete this thread's reads */
+    std::thread{[&] {
+        FileWatch other;
+        bool seen = false;
+        ASSERT_TRUE(other.watch(at("w").data(), [&](Containers::StringView, Event) { seen = true; }));
+        write("w/a");
+        EXPECT_TRUE(poll(other, [&] { return seen; }));
+    }}.join();
+    EXPECT_TRUE(log.empty());
+
+    /* Completed and queued in this thread's waits, called only by update() */
+    writeWitnessed("w/b");
+    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(deliver(watcher));
+    EXPECT_EQ(log, (std::vector<Change>{{"w/a", Event::Add}, {"w/b", Event::Add}}));
+}
+
+}}
