@@ -1,0 +1,441 @@
+#!/usr/bin/env python3
+"""Runs file watchers one after another over the same bursts of file
+operations in a fresh directory under /tmp and prints, as Markdown tables,
+how many operations each reported, how long the bursts took until the last
+matching event and the delay from a single write to its line.
+
+Each watcher is a subprocess that prints one line per event, "PATH EVENT";
+the path may contain spaces, so lines are split at the last one. Standard
+library only, so it runs wherever Python 3 does."""
+
+import argparse
+import json
+import math
+import os
+import random
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+# A phase ends this long after the last line, or after the last operation
+# when no line follows, unless every operation was matched earlier
+IDLE_END = 3.0
+# Guards against a watcher that never stops printing
+PHASE_LIMIT = 60.0
+READY_LIMIT = 10.0
+# Lines of one operation can trail its match; the next phase starts once the
+# output has been quiet this long, so they are never taken for its events
+SETTLE_QUIET = 0.2
+LATENCY_FILES = 16
+LATENCY_LIMIT = 2.0
+PAYLOAD = b"quenfold-watch benchmark payload, sixty-four bytes long ......\n"
+
+PHASES = ("create", "write", "rename", "delete")
+
+
+def parseQuenfold(text):
+    path, _, event = text.rpartition(" ")
+    return path, {
+        "FileWatch::Event::Add": "add",
+        "FileWatch::Event::Remove": "remove",
+        "FileWatch::Event::Modify": "modify",
+        "FileWatch::Event::RenameOld": "old",
+        "FileWatch::Event::RenameNew": "new",
+    }.get(event)
+
+
+INOTIFY_EVENTS = {
+    "CREATE": "add",
+    "DELETE": "remove",
+    "MODIFY": "modify",
+    "MOVED_FROM": "old",
+    "MOVED_TO": "new",
+    "Q_OVERFLOW": "overflow",
+}
+
+
+def parseInotify(text):
+    # Flags come comma-separated, e.g. CREATE,ISDIR
+    path, _, events = text.rpartition(" ")
+    for event in events.split(","):
+        if event in INOTIFY_EVENTS:
+            return path, INOTIFY_EVENTS[event]
+    return path, None
+
+
+def parseParcel(text):
+    path, _, event = text.rpartition(" ")
+    return path, {"create": "add", "update": "modify", "delete": "remove"}.get(event)
+
+
+class Watcher:
+    def __init__(self, name, version, command, parse, env=None):
+        self.name = name
+        self.version = version
+        self.command = command
+        self.parse = parse
+        self.env = env
+
+
+def commandOutput(command):
+    try:
+        return subprocess.run(command, capture_output=True, text=True, timeout=30).stdout.strip()
+    except (OSError, subprocess.SubprocessError):
+        return ""
+
+
+def makeWatchers(arguments):
+    watchers = []
+    if arguments.quenfold_watch:
+        binary = os.path.abspath(arguments.quenfold_watch)
+        watchers.append(Watcher("quenfold-watch", "this tree", lambda d, binary=binary: [binary, d], parseQuenfold))
+    if arguments.inotifywait:
+        binary = arguments.inotifywait
+        version = commandOutput([binary, "--help"]).splitlines()
+        watchers.append(Watcher(
+            "inotifywait", version[0].split()[-1] if version else "?",
+            lambda d, binary=binary: [binary, "-m", "-r", "-q", "-e", "create,modify,moved_from,moved_to,delete",
+                       "--format", "%w%f %e", d],
+            parseInotify))
+    if arguments.parcel_modules:
+        modules = os.path.abspath(arguments.parcel_modules)
+        with open(os.path.join(modules, "@parcel", "watcher", "package.json")) as f:
+            version = json.load(f)["version"]
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "parcel-watch.js")
+        env = dict(os.environ, NODE_PATH=modules)
+        watchers.append(Watcher("@parcel/watcher", version, lambda d: ["node", script, d], parseParcel, env))
+    return watchers
+
+
+class Process:
+    """A watcher on a directory; a thread stamps its lines with
+    time.monotonic() as they come out of the pipe"""
+
+    def __init__(self, watcher, directory):
+        self.watcher = watcher
+        self.lines = []
+        self.eof = False
+        self.condition = threading.Condition()
+        self.stderr = tempfile.TemporaryFile()
+        # A roomy pipe, so that the reader's own pauses do not stall the
+        # watcher's writes
+        self.process = subprocess.Popen(
+            watcher.command(directory), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=self.stderr, env=watcher.env, pipesize=1 << 20)
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        fd = self.process.stdout.fileno()
+        rest = b""
+        while True:
+            chunk = os.read(fd, 1 << 16)
+            now = time.monotonic()
+            if not chunk:
+                break
+            parts = (rest + chunk).split(b"\n")
+            rest = parts.pop()
+            if parts:
+                with self.condition:
+                    self.lines.extend((now, part.decode("utf-8", "replace")) for part in parts)
+                    self.condition.notify_all()
+        with self.condition:
+            self.eof = True
+            self.condition.notify_all()
+
+    def count(self):
+        with self.condition:
+            return len(self.lines)
+
+    def next(self, index, deadline):
+        """Lines from index on, waiting for one until the deadline"""
+        with self.condition:
+            while len(self.lines) == index and not self.eof:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    break
+                self.condition.wait(left)
+            return self.lines[index:]
+
+    def settle(self):
+        end = time.monotonic() + IDLE_END
+        index = self.count()
+        while time.monotonic() < end:
+            lines = self.next(index, min(end, time.monotonic() + SETTLE_QUIET))
+            if not lines:
+                return
+            index += len(lines)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        try:
+            code = self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            code = self.process.wait()
+        self.thread.join()
+        self.process.stdout.close()
+        self.stderr.seek(0)
+        errors = self.stderr.read().decode("utf-8", "replace").strip()
+        self.stderr.close()
+        # Dying of the signal we sent is the usual end of a -m watcher
+        return None if code in (0, -signal.SIGTERM) else code, errors
+
+
+class Failure(Exception):
+    pass
+
+
+def waitReady(process, directory):
+    """Touches a probe file until the watcher reports it"""
+    probe = os.path.join(directory, "ready-probe")
+    deadline = time.monotonic() + READY_LIMIT
+    index = 0
+    ready = False
+    while not ready and time.monotonic() < deadline:
+        fd = os.open(probe, os.O_WRONLY | os.O_CREAT, 0o644)
+        os.write(fd, b".")
+        os.close(fd)
+        lines = process.next(index, time.monotonic() + 0.05)
+        index += len(lines)
+        ready = any(process.watcher.parse(text)[0] == probe for _, text in lines)
+        if not lines and process.eof:
+            break
+    os.unlink(probe)
+    if not ready:
+        raise Failure("never reported its probe file")
+    process.settle()
+
+
+def create(path, _):
+    os.close(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644))
+
+
+def write(path, _):
+    fd = os.open(path, os.O_WRONLY)
+    os.write(fd, PAYLOAD)
+    os.close(fd)
+
+
+def rename(path, target):
+    os.rename(path, target)
+
+
+def delete(path, _):
+    os.unlink(path)
+
+
+def runPhase(process, operation, paths, targets, kinds):
+    """Does the operation on every path, then reads lines until each target
+    has a line of one of the kinds or the output has been idle for IDLE_END"""
+    index = process.count()
+    pending = {target: True for target in targets}
+    last = None
+    first = time.monotonic()
+    for path, target in zip(paths, targets):
+        operation(path, target)
+    idleFrom = time.monotonic()
+    while pending and time.monotonic() - first < PHASE_LIMIT:
+        lines = process.next(index, idleFrom + IDLE_END)
+        if not lines:
+            break
+        index += len(lines)
+        idleFrom = max(idleFrom, lines[-1][0])
+        for stamp, text in lines:
+            path, kind = process.watcher.parse(text)
+            if kind in kinds and pending.pop(path, False):
+                last = stamp
+    matched = len(targets) - len(pending)
+    return matched, ((last if last is not None else idleFrom) - first)*1000.0
+
+
+def notes(process, directory, code, errors):
+    kinds = {}
+    for _, text in process.lines:
+        kind = process.watcher.parse(text)[1] or "unrecognised"
+        kinds[kind] = kinds.get(kind, 0) + 1
+    result = ["{} lines".format(len(process.lines))]
+    for kind in ("overflow", "unrecognised"):
+        if kind in kinds:
+            result.append("{} {}".format(kinds[kind], kind))
+    if code is not None:
+        result.append("exit code {}".format(code))
+    if errors:
+        lines = errors.splitlines()
+        result.append("stderr: " + lines[0][:120] + (" (+{} lines)".format(len(lines) - 1) if len(lines) > 1 else ""))
+    return ", ".join(result)
+
+
+def withWatcher(watcher, prepare, body):
+    """Runs body(process, directory) on a fresh directory, prepared before the
+    watcher starts; always stops the watcher and removes the directory"""
+    directory = os.path.realpath(tempfile.mkdtemp(prefix="quenfold-watch-bench.", dir="/tmp"))
+    process = None
+    try:
+        prepare(directory)
+        process = Process(watcher, directory)
+        waitReady(process, directory)
+        result = body(process, directory)
+        code, errors = process.stop()
+        return result, notes(process, directory, code, errors)
+    except Failure as e:
+        if process:
+            code, errors = process.stop()
+            raise Failure("{}: {}".format(e, notes(process, directory, code, errors)))
+        raise
+    finally:
+        if process and process.process.poll() is None:
+            process.stop()
+        shutil.rmtree(directory, ignore_errors=True)
+
+
+def burst(watcher, n):
+    def body(process, directory):
+        names = [os.path.join(directory, "f{:06d}".format(i)) for i in range(n)]
+        renamed = [os.path.join(directory, "r{:06d}".format(i)) for i in range(n)]
+        phases = []
+        for operation, paths, targets, kinds in (
+                (create, names, names, {"add"}),
+                (write, names, names, {"modify"}),
+                (rename, names, renamed, {"add", "remove", "modify", "old", "new"}),
+                (delete, renamed, renamed, {"remove"})):
+            if phases:
+                process.settle()
+            phases.append(runPhase(process, operation, paths, targets, kinds))
+        return phases
+
+    return withWatcher(watcher, lambda directory: None, body)
+
+
+def latency(watcher, samples):
+    def prepare(directory):
+        for i in range(LATENCY_FILES):
+            with open(os.path.join(directory, "l{:02d}".format(i)), "wb") as f:
+                f.write(PAYLOAD)
+
+    def body(process, directory):
+        files = [os.path.join(directory, "l{:02d}".format(i)) for i in range(LATENCY_FILES)]
+        delays = []
+        missed = 0
+        for sample in range(samples):
+            # Files take turns, so a late line of one sample cannot pass for
+            # the next sample's
+            path = files[sample % LATENCY_FILES]
+            fd = os.open(path, os.O_WRONLY)
+            index = process.count()
+            start = time.monotonic()
+            os.write(fd, PAYLOAD)
+            os.close(fd)
+            deadline = start + LATENCY_LIMIT
+            stamp = None
+            while stamp is None and time.monotonic() < deadline:
+                lines = process.next(index, deadline)
+                if not lines:
+                    break
+                index += len(lines)
+                stamp = next((s for s, text in lines if process.watcher.parse(text) == (path, "modify")), None)
+            if stamp is None:
+                missed += 1
+            else:
+                delays.append((stamp - start)*1000.0)
+            time.sleep(random.uniform(0.002, 0.006))
+        return delays, missed
+
+    return withWatcher(watcher, prepare, body)
+
+
+def percentile(values, fraction):
+    ordered = sorted(values)
+    return ordered[max(0, math.ceil(fraction*len(ordered)) - 1)]
+
+
+def table(header, rows):
+    print("| " + " | ".join(header) + " |")
+    print("|" + "|".join("---" for _ in header) + "|")
+    for row in rows:
+        print("| " + " | ".join(str(cell) for cell in row) + " |")
+    print()
+
+
+def readFile(path):
+    try:
+        with open(path) as f:
+            return f.read().strip()
+    except OSError:
+        return "?"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--quenfold-watch", metavar="BINARY")
+    parser.add_argument("--inotifywait", metavar="BINARY")
+    parser.add_argument("--parcel-modules", metavar="NODE_MODULES")
+    parser.add_argument("--sizes", default="1000,20000")
+    parser.add_argument("--latency-samples", type=int, default=300)
+    arguments = parser.parse_args()
+    sizes = [int(size) for size in arguments.sizes.split(",")]
+
+    watchers = makeWatchers(arguments)
+    if not watchers:
+        print("No watcher to measure")
+        return 0
+    print("Kernel {}, fs.inotify.max_queued_events {}, max_user_watches {}, Python {}".format(
+        os.uname().release, readFile("/proc/sys/fs/inotify/max_queued_events"),
+        readFile("/proc/sys/fs/inotify/max_user_watches"), sys.version.split()[0]))
+    print("Watchers: " + ", ".join("{} {}".format(w.name, w.version) for w in watchers))
+    print()
+
+    burstRows = []
+    phaseRows = []
+    latencies = {}
+    for n in sizes:
+        for watcher in watchers:
+            print("{} N={} ...".format(watcher.name, n), file=sys.stderr, flush=True)
+            try:
+                phases, note = burst(watcher, n)
+            except Failure as e:
+                burstRows.append([watcher.name, n, 4*n, "-", "-", "-"])
+                phaseRows.append([watcher.name, n, "-", "-", "-", "-", "failed: {}".format(e)])
+                continue
+            matched = sum(m for m, _ in phases)
+            burstRows.append([watcher.name, n, 4*n, matched, 4*n - matched,
+                              "{:.1f}".format(sum(t for _, t in phases))])
+            phaseRows.append([watcher.name, n] + ["{}/{} in {:.1f}".format(m, n, t) for m, t in phases] + [note])
+    for watcher in watchers:
+        print("{} latency ...".format(watcher.name), file=sys.stderr, flush=True)
+        try:
+            latencies[watcher.name] = latency(watcher, arguments.latency_samples)
+        except Failure as e:
+            latencies[watcher.name] = ([], arguments.latency_samples), "failed: {}".format(e)
+
+    def latencyCells(name):
+        (delays, missed), _ = latencies[name]
+        if not delays:
+            return ["-", "-"]
+        return ["{:.3f}".format(statistics.median(delays)), "{:.3f}".format(percentile(delays, 0.99))]
+
+    print("Bursts of N creates, N writes, N renames and N deletes, phase after phase:")
+    print()
+    table(["watcher", "N", "operations", "matched", "lost", "total time (ms)",
+           "latency median (ms)", "latency p99 (ms)"],
+          [row + latencyCells(row[0]) for row in burstRows])
+    print("Per phase, matched/operations in ms from the phase's first operation to its last matching event:")
+    print()
+    table(["watcher", "N"] + list(PHASES) + ["output"], phaseRows)
+    print("Single writes to an existing file, {} samples:".format(arguments.latency_samples))
+    print()
+    table(["watcher", "samples", "missed", "median (ms)", "p99 (ms)", "max (ms)", "output"],
+          [[w.name, len(latencies[w.name][0][0]), latencies[w.name][0][1]] + latencyCells(w.name) +
+           ["{:.3f}".format(max(latencies[w.name][0][0])) if latencies[w.name][0][0] else "-",
+            latencies[w.name][1]] for w in watchers])
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
