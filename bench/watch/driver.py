@@ -36,6 +36,8 @@ LATENCY_LIMIT = 2.0
 PAYLOAD = b"quenfold-watch benchmark payload, sixty-four bytes long ......\n"
 
 PHASES = ("create", "write", "rename", "delete")
+# What the parsers make of a line; "overflow" marks events the kernel dropped
+EVENT_KINDS = {"add", "remove", "modify", "old", "new"}
 
 
 def parseQuenfold(text):
@@ -129,6 +131,8 @@ class Process:
             stderr=self.stderr, env=watcher.env, pipesize=1 << 20)
         self.thread = threading.Thread(target=self._read, daemon=True)
         self.thread.start()
+        self.code = None
+        self.errors = None
 
     def _read(self):
         fd = self.process.stdout.fileno()
@@ -172,20 +176,36 @@ class Process:
             index += len(lines)
 
     def stop(self):
+        if self.errors is not None:
+            return
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGTERM)
         try:
-            code = self.process.wait(10)
+            self.code = self.process.wait(10)
         except subprocess.TimeoutExpired:
             self.process.kill()
-            code = self.process.wait()
+            self.code = self.process.wait()
         self.thread.join()
         self.process.stdout.close()
         self.stderr.seek(0)
-        errors = self.stderr.read().decode("utf-8", "replace").strip()
+        self.errors = self.stderr.read().decode("utf-8", "replace").strip()
         self.stderr.close()
+
+    def summary(self):
+        """What else the output says: line count, overflows, exit, stderr"""
+        kinds = {}
+        for _, text in self.lines:
+            kind = self.watcher.parse(text)[1] or "unrecognised"
+            kinds[kind] = kinds.get(kind, 0) + 1
+        result = ["{} lines".format(len(self.lines))]
+        result += ["{} {}".format(kinds[kind], kind) for kind in ("overflow", "unrecognised") if kind in kinds]
         # Dying of the signal we sent is the usual end of a -m watcher
-        return None if code in (0, -signal.SIGTERM) else code, errors
+        if self.code not in (0, -signal.SIGTERM):
+            result.append("exit code {}".format(self.code))
+        if self.errors:
+            lines = self.errors.splitlines()
+            result.append("stderr: " + lines[0][:120] + (" (+{} lines)".format(len(lines) - 1) if len(lines) > 1 else ""))
+        return ", ".join(result)
 
 
 class Failure(Exception):
@@ -233,14 +253,16 @@ def delete(path, _):
 
 def runPhase(process, operation, paths, targets, kinds):
     """Does the operation on every path, then reads lines until each target
-    has a line of one of the kinds or the output has been idle for IDLE_END"""
+    has a line of one of the kinds or the output has been idle for IDLE_END.
+    Returns the matched count, the time until the last match and the time
+    the operations alone took, in ms."""
     index = process.count()
     pending = {target: True for target in targets}
     last = None
     first = time.monotonic()
     for path, target in zip(paths, targets):
         operation(path, target)
-    idleFrom = time.monotonic()
+    opsEnd = idleFrom = time.monotonic()
     while pending and time.monotonic() - first < PHASE_LIMIT:
         lines = process.next(index, idleFrom + IDLE_END)
         if not lines:
@@ -252,46 +274,26 @@ def runPhase(process, operation, paths, targets, kinds):
             if kind in kinds and pending.pop(path, False):
                 last = stamp
     matched = len(targets) - len(pending)
-    return matched, ((last if last is not None else idleFrom) - first)*1000.0
-
-
-def notes(process, directory, code, errors):
-    kinds = {}
-    for _, text in process.lines:
-        kind = process.watcher.parse(text)[1] or "unrecognised"
-        kinds[kind] = kinds.get(kind, 0) + 1
-    result = ["{} lines".format(len(process.lines))]
-    for kind in ("overflow", "unrecognised"):
-        if kind in kinds:
-            result.append("{} {}".format(kinds[kind], kind))
-    if code is not None:
-        result.append("exit code {}".format(code))
-    if errors:
-        lines = errors.splitlines()
-        result.append("stderr: " + lines[0][:120] + (" (+{} lines)".format(len(lines) - 1) if len(lines) > 1 else ""))
-    return ", ".join(result)
+    return matched, ((last if last is not None else idleFrom) - first)*1000.0, (opsEnd - first)*1000.0
 
 
 def withWatcher(watcher, prepare, body):
     """Runs body(process, directory) on a fresh directory, prepared before the
     watcher starts; always stops the watcher and removes the directory"""
     directory = os.path.realpath(tempfile.mkdtemp(prefix="quenfold-watch-bench.", dir="/tmp"))
-    process = None
     try:
         prepare(directory)
         process = Process(watcher, directory)
-        waitReady(process, directory)
-        result = body(process, directory)
-        code, errors = process.stop()
-        return result, notes(process, directory, code, errors)
-    except Failure as e:
-        if process:
-            code, errors = process.stop()
-            raise Failure("{}: {}".format(e, notes(process, directory, code, errors)))
-        raise
-    finally:
-        if process and process.process.poll() is None:
+        try:
+            waitReady(process, directory)
+            result = body(process, directory)
+        except Failure as e:
             process.stop()
+            raise Failure("{}: {}".format(e, process.summary()))
+        finally:
+            process.stop()
+        return result, process.summary()
+    finally:
         shutil.rmtree(directory, ignore_errors=True)
 
 
@@ -303,7 +305,7 @@ def burst(watcher, n):
         for operation, paths, targets, kinds in (
                 (create, names, names, {"add"}),
                 (write, names, names, {"modify"}),
-                (rename, names, renamed, {"add", "remove", "modify", "old", "new"}),
+                (rename, names, renamed, EVENT_KINDS),
                 (delete, renamed, renamed, {"remove"})):
             if phases:
                 process.settle()
@@ -400,40 +402,34 @@ def main():
             try:
                 phases, note = burst(watcher, n)
             except Failure as e:
-                burstRows.append([watcher.name, n, 4*n, "-", "-", "-"])
+                burstRows.append([watcher.name, n, 4*n, "-", "-", "-", "-", "-"])
                 phaseRows.append([watcher.name, n, "-", "-", "-", "-", "failed: {}".format(e)])
                 continue
-            matched = sum(m for m, _ in phases)
-            burstRows.append([watcher.name, n, 4*n, matched, 4*n - matched,
-                              "{:.1f}".format(sum(t for _, t in phases))])
-            phaseRows.append([watcher.name, n] + ["{}/{} in {:.1f}".format(m, n, t) for m, t in phases] + [note])
+            matched, total, operations = (sum(column) for column in zip(*phases))
+            burstRows.append([watcher.name, n, 4*n, matched, 4*n - matched, "{:.1f}".format(total),
+                              "{:.1f}".format(operations), "{:.0f}".format(matched/total*1000.0)])
+            phaseRows.append([watcher.name, n] + ["{}/{} in {:.1f}".format(m, n, t) for m, t, _ in phases] + [note])
+    latencyRows = []
     for watcher in watchers:
         print("{} latency ...".format(watcher.name), file=sys.stderr, flush=True)
         try:
-            latencies[watcher.name] = latency(watcher, arguments.latency_samples)
+            (delays, missed), note = latency(watcher, arguments.latency_samples)
         except Failure as e:
-            latencies[watcher.name] = ([], arguments.latency_samples), "failed: {}".format(e)
-
-    def latencyCells(name):
-        (delays, missed), _ = latencies[name]
-        if not delays:
-            return ["-", "-"]
-        return ["{:.3f}".format(statistics.median(delays)), "{:.3f}".format(percentile(delays, 0.99))]
+            delays, missed, note = [], arguments.latency_samples, "failed: {}".format(e)
+        cells = [statistics.median(delays), percentile(delays, 0.99), max(delays)] if delays else []
+        latencyRows.append([watcher.name, len(delays), missed] +
+                           (["{:.3f}".format(cell) for cell in cells] or ["-"]*3) + [note])
 
     print("Bursts of N creates, N writes, N renames and N deletes, phase after phase:")
     print()
-    table(["watcher", "N", "operations", "matched", "lost", "total time (ms)",
-           "latency median (ms)", "latency p99 (ms)"],
-          [row + latencyCells(row[0]) for row in burstRows])
+    table(["watcher", "N", "operations", "matched", "lost", "total time (ms)", "of it doing the operations (ms)",
+           "matched per s"], burstRows)
     print("Per phase, matched/operations in ms from the phase's first operation to its last matching event:")
     print()
     table(["watcher", "N"] + list(PHASES) + ["output"], phaseRows)
     print("Single writes to an existing file, {} samples:".format(arguments.latency_samples))
     print()
-    table(["watcher", "samples", "missed", "median (ms)", "p99 (ms)", "max (ms)", "output"],
-          [[w.name, len(latencies[w.name][0][0]), latencies[w.name][0][1]] + latencyCells(w.name) +
-           ["{:.3f}".format(max(latencies[w.name][0][0])) if latencies[w.name][0][0] else "-",
-            latencies[w.name][1]] for w in watchers])
+    table(["watcher", "samples", "missed", "median (ms)", "p99 (ms)", "max (ms)", "output"], latencyRows)
     return 0
 
 
