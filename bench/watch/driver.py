@@ -29,11 +29,11 @@ IDLE_END = 3.0
 PHASE_LIMIT = 60.0
 READY_LIMIT = 10.0
 # Lines of one operation can trail its match; the next phase starts once the
-# output has been quiet this long, so they are never taken for its events
+# output has been quiet this long, so they are not taken for its events
 SETTLE_QUIET = 0.2
 LATENCY_FILES = 16
 LATENCY_LIMIT = 2.0
-PAYLOAD = b"quenfold-watch benchmark payload, sixty-four bytes long ......\n"
+PAYLOAD = b"quenfold-watch benchmark payload, sixty-four bytes long .......\n"
 
 PHASES = ("create", "write", "rename", "delete")
 # What the parsers make of a line; "overflow" marks events the kernel dropped
@@ -407,7 +407,7 @@ def main():
                 continue
             matched, total, operations = (sum(column) for column in zip(*phases))
             burstRows.append([watcher.name, n, 4*n, matched, 4*n - matched, "{:.1f}".format(total),
-                              "{:.1f}".format(operations), "{:.0f}".format(matched/total*1000.0)])
+                              "{:.1f}".format(total - operations), "{:.0f}".format(matched/total*1000.0)])
             phaseRows.append([watcher.name, n] + ["{}/{} in {:.1f}".format(m, n, t) for m, t, _ in phases] + [note])
     latencyRows = []
     for watcher in watchers:
@@ -422,7 +422,7 @@ def main():
 
     print("Bursts of N creates, N writes, N renames and N deletes, phase after phase:")
     print()
-    table(["watcher", "N", "operations", "matched", "lost", "total time (ms)", "of it doing the operations (ms)",
+    table(["watcher", "N", "operations", "matched", "lost", "total time (ms)", "of it after the last operation (ms)",
            "matched per s"], burstRows)
     print("Per phase, matched/operations in ms from the phase's first operation to its last matching event:")
     print()
