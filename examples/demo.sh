@@ -23,3 +23,39 @@ run quenfold-template examples/material.tmpl examples/brick.json examples/defaul
 run quenfold-template examples/material.tmpl examples/glass.json examples/defaults.json
 echo "Without the defaults the shader is undefined, and nothing is written:"
 run quenfold-template examples/material.tmpl examples/brick.json
+
+echo "== Watching a folder with quenfold-watch"
+echo "The watcher runs in the background on a fresh folder, printing one line per"
+echo "change, while files there are created, written, renamed and deleted."
+echo
+PATH=$(cd "$build/tools/quenfold-watch" && pwd):$PATH
+folder=$(mktemp -d)
+events=$(mktemp)
+trap 'kill $watcher 2>/dev/null || true; rm -rf "$folder" "$events"' EXIT
+echo "\$ quenfold-watch $folder &"
+quenfold-watch --timeout 60 "$folder" >"$events" &
+watcher=$!
+
+# Prints nothing when ready: a probe file shows when changes get through
+until grep -q "/.probe " "$events"; do
+    touch "$folder/.probe"
+    sleep 0.05
+done
+rm "$folder/.probe"
+until grep -q "/.probe FileWatch::Event::Remove" "$events"; do sleep 0.05; done
+ready=$(wc -l <"$events")
+
+cd "$folder"
+for command in "mkdir textures" "echo 'roughness 0.8' > brick.mat" \
+        "echo 'roughness 0.5' >> brick.mat" "mv brick.mat wall.mat" \
+        "touch textures/albedo.png" "rm wall.mat"; do
+    echo "\$ $command"
+    eval "$command"
+done
+cd - >/dev/null
+until grep -q "/wall.mat FileWatch::Event::Remove" "$events"; do sleep 0.05; done
+kill -INT $watcher
+wait $watcher
+echo
+echo "What quenfold-watch printed:"
+tail -n +$((ready + 1)) "$events"

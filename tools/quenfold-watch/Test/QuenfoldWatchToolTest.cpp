@@ -1,0 +1,85 @@
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <thread>
+#include <sys/wait.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+/* Exit code of a shell command line */
+int exitCode(const int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string temporaryDirectory() {
+    std::string pattern = testing::TempDir() + "quenfold-watch-XXXXXX";
+    EXPECT_TRUE(mkdtemp(&pattern[0]));
+    return pattern;
+}
+
+TEST(QuenfoldWatchTool, UsageAndUnwatchablePaths) {
+    const std::string directory = temporaryDirectory();
+    const struct {
+        const char* arguments;
+        int exitCode;
+        const char* firstLine;
+    } cases[]{
+        {"", 2, "quenfold-watch: missing PATH"},
+        {"--count", 2, "quenfold-watch: missing value of --count"},
+        {"--count 1.5 .", 2, "quenfold-watch: invalid value of --count"},
+        {"--timeout -1 .", 2, "quenfold-watch: invalid value of --timeout"},
+        {"--verbose .", 2, "quenfold-watch: unknown option --verbose"},
+        {"--timeout 0 . nonexistent", 1, "quenfold-watch: cannot watch nonexistent"},
+        {"--timeout 0.05 .", 0, ""},
+    };
+    for(const auto& c: cases) {
+        const std::string command = "cd '" + directory + "' && '" QUENFOLD_WATCH_BINARY "' " + c.arguments + " 2>err >/dev/null; status=$?; head -n 1 err; exit $status";
+        std::FILE* const pipe = popen(command.c_str(), "r");
+        ASSERT_TRUE(pipe);
+        char line[256]{};
+        if(!std::fgets(line, sizeof(line), pipe)) line[0] = '\0';
+        EXPECT_EQ(exitCode(pclose(pipe)), c.exitCode) << c.arguments;
+        EXPECT_EQ(std::string{line}, c.firstLine + std::string{*c.firstLine ? "\n" : ""}) << c.arguments;
+    }
+    EXPECT_EQ(std::system(("rm -rf '" + directory + "'").c_str()), 0);
+}
+
+TEST(QuenfoldWatchTool, PrintsEventsUntilCount) {
+    const std::string directory = temporaryDirectory();
+    std::FILE* const pipe = popen(("'" QUENFOLD_WATCH_BINARY "' --count 3 --timeout 60 '" + directory + "'").c_str(), "r");
+    ASSERT_TRUE(pipe);
+
+    /* The tool says nothing when it is ready, so new files appear until it
+       reports one. Each file's Add is followed by the Modify of its write;
+       if the tool got ready between the two, the Modify comes alone first */
+    std::atomic<bool> exited{false};
+    std::thread writer{[&] {
+        for(int i = 0; !exited && i != 6000; ++i) {
+            if(std::FILE* const file = std::fopen((directory + "/file " + std::to_string(i)).c_str(), "w")) {
+                std::fputs("data", file);
+                std::fclose(file);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds{10});
+        }
+    }};
+    std::string output;
+    char line[512];
+    while(std::fgets(line, sizeof(line), pipe)) output += line;
+    exited = true;
+    writer.join();
+    EXPECT_EQ(exitCode(pclose(pipe)), 0);
+    const std::string path = std::regex_replace(directory, std::regex{R"([.^$|()\[\]{}*+?\\])"}, R"(\$&)") + "/file [0-9]+";
+    EXPECT_TRUE(std::regex_match(output, std::regex{
+        "(" + path + " FileWatch::Event::Modify\n)?"
+        "(" + path + ") FileWatch::Event::Add\n\\2 FileWatch::Event::Modify\n"
+        "(" + path + " FileWatch::Event::Add\n)?"})) << output;
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 3) << output;
+    EXPECT_EQ(std::system(("rm -rf '" + directory + "'").c_str()), 0);
+}
+
+}
