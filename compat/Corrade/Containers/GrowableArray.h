@@ -9,6 +9,7 @@
  * Growth is geometric, so appends are amortised O(1).
  */
 
+#include <cstdlib>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -26,6 +27,9 @@ template<class T> constexpr std::size_t growableOffset() {
 }
 
 template<class T> T* growableAllocate(std::size_t capacity) {
+    /* A size that wraps around is a bug; stopping here also tells the
+       optimizer the allocation is never empty */
+    if(capacity > (~std::size_t{} - growableOffset<T>())/sizeof(T)) std::abort();
     char* const memory = static_cast<char*>(::operator new(growableOffset<T>() + capacity*sizeof(T)));
     *reinterpret_cast<std::size_t*>(memory) = capacity;
     return reinterpret_cast<T*>(memory + growableOffset<T>());
