@@ -10,7 +10,7 @@ namespace Corrade { namespace Utility { namespace Implementation {
 
 namespace {
 
-/* Builds a printf format from the spec: %, width, precision, length, type */
+/* Builds a printf format from a placeholder: %, width, precision, length, type */
 std::size_t printfValue(char* const out, const FormatSpec& spec, const char* const length, const char type, const int defaultPrecision, ...) {
     char format[16];
     char* it = format;
