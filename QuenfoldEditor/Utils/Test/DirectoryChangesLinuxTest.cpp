@@ -150,29 +150,19 @@ TEST_F(DirectoryChangesLinuxTest, RecordLayout) {
     }
 }
 
+/* What the end-to-end tests leave out: subdirectory renames, links and
+   metadata-only changes */
 TEST_F(DirectoryChangesLinuxTest, Translation) {
     const fs::path w = root/"w", out = root/"out";
-    fs::create_directories(out/"tree");
-    write(out/"file.txt");
-    write(out/"tree"/"inner.txt");
+    fs::create_directories(w/"d");
+    write(w/"d"/"h");
+    fs::create_directory(out);
     Reader reader{w};
 
     const struct {
         std::function<void()> operation;
         std::vector<Record> expected;
     } steps[]{
-        {[&] { write(w/"f", "1"); }, {{Add, u"f"}, {Modify, u"f"}}},
-        {[&] { write(w/"f", "2"); }, {{Modify, u"f"}}},
-        /* g exists before the watch on d: the scan reports it */
-        {[&] { fs::create_directory(w/"d"); write(w/"d"/"g", "3"); }, {{Add, u"d"}, {Add, u"d\\g"}, {Modify, u"d"}}},
-        {[&] { fs::rename(w/"f", w/"f2"); }, {{Old, u"f"}, {New, u"f2"}}},
-        {[&] { fs::rename(w/"f2", w/"d"/"f3"); }, {{Remove, u"f2"}, {Add, u"d\\f3"}, {Modify, u"d"}}},
-        {[&] { fs::rename(w/"d"/"g", w/"d"/"h"); }, {{Old, u"d\\g"}, {New, u"d\\h"}, {Modify, u"d"}}},
-        {[&] { fs::rename(out/"file.txt", w/"d"/"in"); }, {{Add, u"d\\in"}, {Modify, u"d"}}},
-        {[&] { fs::rename(out/"tree", w/"tree"); }, {{Add, u"tree"}}},
-        {[&] { write(w/"tree"/"inner.txt", "4"); }, {{Modify, u"tree\\inner.txt"}}},
-        {[&] { fs::rename(w/"d"/"in", out/"back"); }, {{Remove, u"d\\in"}, {Modify, u"d"}}},
-        {[&] { fs::remove(w/"d"/"f3"); }, {{Remove, u"d\\f3"}, {Modify, u"d"}}},
         {[&] { fs::rename(w/"d", w/"e"); write(w/"e"/"z"); }, {{Old, u"d"}, {New, u"e"}, {Add, u"e\\z"}, {Modify, u"e"}}},
         {[&] { fs::remove(w/"e"/"h"); fs::remove(w/"e"/"z"); fs::remove(w/"e"); }, {{Remove, u"e\\h"}, {Modify, u"e"}, {Remove, u"e\\z"}, {Modify, u"e"}, {Remove, u"e"}}},
         /* A link is an entry like a file, never followed */
@@ -186,37 +176,6 @@ TEST_F(DirectoryChangesLinuxTest, Translation) {
         EXPECT_EQ(reader.take(steps[i].expected.size()), steps[i].expected) << "step " << i;
     }
     for(const Completion& completion: reader.completions) EXPECT_EQ(completion.error, 0u);
-}
-
-TEST_F(DirectoryChangesLinuxTest, NewDirectoryScannedOnce) {
-    const fs::path w = root/"w";
-    Reader reader{w};
-    /* All of it exists before the backend sees the first event */
-    fs::create_directories(w/"n"/"sub");
-    write(w/"n"/"a");
-    write(w/"n"/"sub"/"c");
-    std::vector<Record> records = reader.take(7);
-    std::sort(records.begin() + 1, records.end());
-    EXPECT_EQ(records, (std::vector<Record>{{Add, u"n"}, {Modify, u"n"}, {Modify, u"n"}, {Add, u"n\\a"}, {Add, u"n\\sub"}, {Modify, u"n\\sub"}, {Add, u"n\\sub\\c"}}));
-
-    write(w/"n"/"sub"/"d");
-    EXPECT_EQ(reader.take(2), (std::vector<Record>{{Add, u"n\\sub\\d"}, {Modify, u"n\\sub"}}));
-}
-
-TEST_F(DirectoryChangesLinuxTest, BurstLargerThanBuffer) {
-    Reader reader{root/"w"};
-    std::vector<Record> expected;
-    for(int i = 0; i != 1000; ++i) {
-        const std::string name = "a-file-name-long-enough-to-fill-buffers-" + std::to_string(i);
-        write(root/"w"/name);
-        expected.push_back({Add, std::u16string(name.begin(), name.end())});
-    }
-    EXPECT_EQ(reader.take(1000), expected);
-    EXPECT_GT(reader.completions.size(), 9u);
-    for(const Completion& completion: reader.completions) {
-        EXPECT_EQ(completion.error, 0u);
-        EXPECT_LE(completion.bytes, 10240u);
-    }
 }
 
 TEST_F(DirectoryChangesLinuxTest, KernelQueueOverflow) {
@@ -324,20 +283,6 @@ TEST_F(DirectoryChangesLinuxTest, CompletionsOnIssuingThreadOnly) {
     ASSERT_EQ(reader.completions.size(), 3u);
     EXPECT_EQ(reader.completions[2], (Completion{ERROR_OPERATION_ABORTED, 0, {}}));
     for(const Completion& completion: reader.completions) EXPECT_EQ(completion.thread, std::this_thread::get_id());
-}
-
-TEST_F(DirectoryChangesLinuxTest, NoDescriptorLeftOpen) {
-    const auto descriptors = [] { return std::distance(fs::directory_iterator{"/proc/self/fd"}, fs::directory_iterator{}); };
-    const auto before = descriptors();
-    fs::create_directories(root/"w"/"a"/"b");
-    fs::create_directories(root/"w"/"c");
-    {
-        Reader reader{root/"w"};
-        write(root/"w"/"a"/"b"/"x");
-        reader.take(2);
-        EXPECT_EQ(CreateFileA((root/"missing").c_str(), 1, 7, nullptr, OPEN_EXISTING, 0x42000000, nullptr), INVALID_HANDLE_VALUE);
-    }
-    EXPECT_EQ(descriptors(), before);
 }
 
 }}}
