@@ -15,7 +15,10 @@ CMAKE_ARGS += -DQUENFOLD_WERROR=ON
 endif
 
 PACKAGES := cmake ninja-build g++ rapidjson-dev libgtest-dev libbenchmark-dev
-BENCH_PACKAGES := libkainjow-mustache-dev libmstch-dev inotify-tools nodejs npm
+# Node.js may come from elsewhere than Debian, with npm bundled: Debian's
+# npm would then conflict with it
+NODE_PACKAGES := $(if $(shell command -v npm 2>/dev/null),,nodejs npm)
+BENCH_PACKAGES := libkainjow-mustache-dev libmstch-dev inotify-tools $(NODE_PACKAGES)
 
 .PHONY: all deps bench-deps configure build test demo bench clean
 
