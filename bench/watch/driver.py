@@ -95,7 +95,7 @@ def makeWatchers(arguments):
     watchers = []
     if arguments.quenfold_watch:
         binary = os.path.abspath(arguments.quenfold_watch)
-        watchers.append(Watcher("quenfold-watch", "this tree", lambda d, binary=binary: [binary, d], parseQuenfold))
+        watchers.append(Watcher("quenfold-watch", "(this build)", lambda d, binary=binary: [binary, d], parseQuenfold))
     if arguments.inotifywait:
         binary = arguments.inotifywait
         version = commandOutput([binary, "--help"]).splitlines()
@@ -379,6 +379,7 @@ def main():
     parser.add_argument("--inotifywait", metavar="BINARY")
     parser.add_argument("--parcel-modules", metavar="NODE_MODULES")
     parser.add_argument("--sizes", default="1000,20000")
+    parser.add_argument("--runs", type=int, default=3, help="bursts of each size per watcher")
     parser.add_argument("--latency-samples", type=int, default=300)
     arguments = parser.parse_args()
     sizes = [int(size) for size in arguments.sizes.split(",")]
@@ -393,22 +394,39 @@ def main():
     print("Watchers: " + ", ".join("{} {}".format(w.name, w.version) for w in watchers))
     print()
 
+    # Runs take turns, so that a slow spell of the machine does not land on
+    # one watcher alone
+    runs = {(watcher.name, n): [] for watcher in watchers for n in sizes}
+    for run in range(arguments.runs):
+        for n in sizes:
+            for watcher in watchers:
+                print("{} N={} run {} ...".format(watcher.name, n, run + 1), file=sys.stderr, flush=True)
+                try:
+                    runs[watcher.name, n].append(burst(watcher, n))
+                except Failure as e:
+                    runs[watcher.name, n].append((None, "failed: {}".format(e)))
+
     burstRows = []
     phaseRows = []
-    latencies = {}
     for n in sizes:
         for watcher in watchers:
-            print("{} N={} ...".format(watcher.name, n), file=sys.stderr, flush=True)
-            try:
-                phases, note = burst(watcher, n)
-            except Failure as e:
-                burstRows.append([watcher.name, n, 4*n, "-", "-", "-", "-", "-"])
-                phaseRows.append([watcher.name, n, "-", "-", "-", "-", "failed: {}".format(e)])
+            done = [phases for phases, _ in runs[watcher.name, n] if phases]
+            notes = " / ".join(note for _, note in runs[watcher.name, n])
+            if not done:
+                burstRows.append([watcher.name, n, "-", "-", "-", "-", "-", "-"])
+                phaseRows.append([watcher.name, n, "-", "-", "-", "-", notes])
                 continue
-            matched, total, operations = (sum(column) for column in zip(*phases))
-            burstRows.append([watcher.name, n, 4*n, matched, 4*n - matched, "{:.1f}".format(total),
-                              "{:.1f}".format(total - operations), "{:.0f}".format(matched/total*1000.0)])
-            phaseRows.append([watcher.name, n] + ["{}/{} in {:.1f}".format(m, n, t) for m, t, _ in phases] + [note])
+            sums = [[sum(column) for column in zip(*phases)] for phases in done]
+            matched = sum(m for m, _, _ in sums)
+            burstRows.append([watcher.name, n, 4*n*len(done), matched, 4*n*len(done) - matched] + [
+                "{:.1f}".format(statistics.median(values)) for values in (
+                    [total for _, total, _ in sums],
+                    [total - operations for _, total, operations in sums])] + [
+                "{:.0f}".format(statistics.median(m/total*1000.0 for m, total, _ in sums))])
+            phaseRows.append([watcher.name, n] + ["{}/{} in {:.1f}".format(
+                sum(phases[i][0] for phases in done), n*len(done),
+                statistics.median(phases[i][1] for phases in done)) for i in range(len(PHASES))] + [notes])
+
     latencyRows = []
     for watcher in watchers:
         print("{} latency ...".format(watcher.name), file=sys.stderr, flush=True)
@@ -420,11 +438,13 @@ def main():
         latencyRows.append([watcher.name, len(delays), missed] +
                            (["{:.3f}".format(cell) for cell in cells] or ["-"]*3) + [note])
 
-    print("Bursts of N creates, N writes, N renames and N deletes, phase after phase:")
+    print("Bursts of N creates, N writes, N renames and N deletes, phase after phase, {} runs each; "
+          "counts add the runs up, times and rates are medians of the runs:".format(arguments.runs))
     print()
     table(["watcher", "N", "operations", "matched", "lost", "total time (ms)", "of it after the last operation (ms)",
            "matched per s"], burstRows)
-    print("Per phase, matched/operations in ms from the phase's first operation to its last matching event:")
+    print("Per phase, matched/operations of all runs in the median time in ms from the phase's first operation to "
+          "its last matching event; output of each run:")
     print()
     table(["watcher", "N"] + list(PHASES) + ["output"], phaseRows)
     print("Single writes to an existing file, {} samples:".format(arguments.latency_samples))
