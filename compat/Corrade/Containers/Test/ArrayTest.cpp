@@ -1,3 +1,4 @@
+#include <vector>
 #include <gtest/gtest.h>
 
 #include <Corrade/Containers/Array.h>
@@ -9,36 +10,24 @@
 
 using namespace Corrade;
 
-TEST(Array, TaggedConstructionAndMove) {
-    Containers::Array<int> zeros{Corrade::ValueInit, 3};
-    EXPECT_EQ(zeros.size(), 3u);
+TEST(Array, TaggedConstructionMoveAndViews) {
+    const Containers::Array<int> zeros{Corrade::ValueInit, 3};
     EXPECT_EQ(zeros[0] + zeros[1] + zeros[2], 0);
 
-    Containers::Array<int> empty{Corrade::ValueInit, 0};
-    EXPECT_EQ(empty.data(), nullptr);
-
     Containers::Array<int> list{Corrade::InPlaceInit, {4, 5}};
-    Containers::Array<int> moved{std::move(list)};
+    const Containers::Array<int> moved{std::move(list)};
     EXPECT_EQ(list.data(), nullptr);
     EXPECT_EQ(list.size(), 0u);
-    ASSERT_EQ(moved.size(), 2u);
-    EXPECT_EQ(moved[1], 5);
-
-    Containers::ArrayView<const int> view = moved;
+    const Containers::ArrayView<const int> view = moved;
     EXPECT_EQ(view.exceptPrefix(1).front(), 5);
     EXPECT_EQ(view.prefix(1).back(), 4);
 }
 
 TEST(GrowableArray, GrowthReserveAndRemoval) {
     Containers::Array<int> a;
-    std::size_t capacities[7];
-    for(int i = 0; i != 7; ++i) {
-        arrayAppend(a, i);
-        capacities[i] = arrayCapacity(a);
-    }
-    const std::size_t expected[7]{2, 2, 6, 6, 6, 6, 14};
-    for(int i = 0; i != 7; ++i) EXPECT_EQ(capacities[i], expected[i]) << i;
-    EXPECT_TRUE(arrayIsGrowable(a));
+    std::vector<std::size_t> capacities;
+    for(int i = 0; i != 7; ++i) capacities.push_back((arrayAppend(a, i), arrayCapacity(a)));
+    EXPECT_EQ(capacities, (std::vector<std::size_t>{2, 2, 6, 6, 6, 6, 14}));
 
     Containers::Array<int> reserved;
     EXPECT_EQ(arrayReserve(reserved, 5), 5u);
@@ -49,29 +38,22 @@ TEST(GrowableArray, GrowthReserveAndRemoval) {
     /* A non-growable array is copied over, not appended in place */
     Containers::Array<int> plain{Corrade::InPlaceInit, {1, 2}};
     arrayAppend(plain, Containers::ArrayView<const int>{a.data(), 2});
+    EXPECT_TRUE(arrayIsGrowable(plain));
     ASSERT_EQ(plain.size(), 4u);
     EXPECT_EQ(plain[3], 1);
-
     arrayRemoveSuffix(plain, 3);
-    ASSERT_EQ(plain.size(), 1u);
-    EXPECT_EQ(plain[0], 1);
     arrayResize(plain, 3);
-    EXPECT_EQ(plain[2], 0);
+    EXPECT_EQ(plain[0] + plain[1] + plain[2], 1);
 }
 
-TEST(GrowableArray, NonTrivialElements) {
+TEST(GrowableArray, AppendingOwnElementWhileReallocating) {
     Containers::Array<Containers::Pair<Containers::String, int>> pairs;
     for(int i = 0; i != 20; ++i)
         arrayAppend(pairs, Corrade::InPlaceInit, Containers::String{"a long string that is never small"}, i);
-    /* Appending an element of the array itself while it reallocates */
     arrayAppend(pairs, pairs[0]);
     ASSERT_EQ(pairs.size(), 21u);
     EXPECT_EQ(pairs[20].first(), "a long string that is never small");
     EXPECT_EQ(pairs[19].second(), 19);
-
-    Containers::Array<Containers::Pair<Containers::String, int>> moved = std::move(pairs);
-    EXPECT_TRUE(pairs.isEmpty());
-    EXPECT_EQ(moved.size(), 21u);
 }
 
 namespace {
@@ -89,16 +71,17 @@ TEST(Pointer, OwnershipAndReference) {
     {
         Containers::Pointer<Base> base = Containers::pointer<Derived>(destructions);
         EXPECT_EQ(base->value(), 2);
-        Containers::Pointer<Base> other = std::move(base);
+        const Containers::Pointer<Base> other = std::move(base);
         EXPECT_TRUE(base == nullptr);
         EXPECT_TRUE(other);
     }
     EXPECT_EQ(destructions, 1);
 
+    /* Rebinds on assignment */
     Derived derived{destructions};
+    Base plain;
     Containers::Reference<Base> reference = derived;
     EXPECT_EQ(reference->value(), 2);
-    Base plain;
     reference = plain;
     EXPECT_EQ(reference.get().value(), 1);
 }

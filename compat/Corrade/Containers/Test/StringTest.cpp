@@ -10,82 +10,65 @@ using namespace Containers::Literals;
 using Containers::StringViewFlag;
 using Containers::StringViewFlags;
 
-TEST(StringView, ConstructionFlags) {
-    EXPECT_EQ(Containers::StringView{}.flags(), StringViewFlag::Global);
-    EXPECT_EQ(Containers::StringView{}.data(), nullptr);
-    EXPECT_EQ(Containers::StringView{static_cast<const char*>(nullptr)}.flags(), StringViewFlag::Global);
-    EXPECT_EQ(Containers::StringView{"abc"}.flags(), StringViewFlag::NullTerminated);
-    EXPECT_EQ(Containers::StringView{"abc"}.size(), 3u);
-    EXPECT_EQ(Containers::StringView("abc", 2).flags(), StringViewFlags{});
-    EXPECT_EQ("abc"_s.flags(), StringViewFlag::Global|StringViewFlag::NullTerminated);
-
+TEST(StringView, FlagsOfConstructionAndSlicing) {
     const Containers::String string = "abc";
-    EXPECT_EQ(Containers::StringView{string}.flags(), StringViewFlag::NullTerminated);
-    EXPECT_TRUE(Containers::StringView{string}.flags() & StringViewFlag::NullTerminated);
-    EXPECT_FALSE(Containers::StringView{string}.flags() & StringViewFlag::Global);
-}
+    const struct {
+        Containers::StringView view;
+        StringViewFlags flags;
+    } cases[]{
+        {Containers::StringView{static_cast<const char*>(nullptr)}, StringViewFlag::Global},
+        {Containers::StringView{"abc"}, StringViewFlag::NullTerminated},
+        {Containers::StringView("abc", 2), {}},
+        {"abc"_s, StringViewFlag::Global|StringViewFlag::NullTerminated},
+        {string, StringViewFlag::NullTerminated},
+        {"hello"_s.prefix(2), StringViewFlag::Global},
+        {"hello"_s.exceptPrefix(2), StringViewFlag::Global|StringViewFlag::NullTerminated},
+        {"hello"_s.exceptSuffix(1), StringViewFlag::Global},
+        {"hello"_s.exceptSuffix(0), StringViewFlag::Global|StringViewFlag::NullTerminated},
+    };
+    for(const auto& c: cases) EXPECT_EQ(c.view.flags(), c.flags) << &c - cases;
 
-TEST(StringView, SlicingKeepsFlags) {
-    EXPECT_EQ("hello"_s.prefix(2).flags(), StringViewFlag::Global);
-    EXPECT_EQ("hello"_s.exceptPrefix(2).flags(), StringViewFlag::Global|StringViewFlag::NullTerminated);
-    EXPECT_EQ("hello"_s.exceptSuffix(1).flags(), StringViewFlag::Global);
-    EXPECT_EQ("hello"_s.exceptSuffix(0).flags(), StringViewFlag::Global|StringViewFlag::NullTerminated);
     EXPECT_EQ("hello"_s.slice(1, 3), "el"_s);
-    EXPECT_TRUE("hello"_s.hasPrefix("he"_s));
-    EXPECT_TRUE("hello"_s.hasPrefix(""_s));
-    EXPECT_FALSE("he"_s.hasPrefix("hello"_s));
-    EXPECT_TRUE("hello"_s.hasSuffix('o'));
-    EXPECT_FALSE(""_s.hasPrefix('h'));
+    EXPECT_TRUE("hello"_s.hasPrefix("he"_s) && "hello"_s.hasPrefix(""_s) && "hello"_s.hasSuffix('o'));
+    EXPECT_FALSE("he"_s.hasPrefix("hello"_s) || ""_s.hasPrefix('h'));
 }
 
 TEST(StringView, SplitAndJoin) {
-    const Containers::Array<Containers::StringView> pieces = "a..b"_s.split('.');
-    ASSERT_EQ(pieces.size(), 3u);
-    EXPECT_EQ(pieces[0], "a"_s);
-    EXPECT_EQ(pieces[1], ""_s);
-    EXPECT_EQ(pieces[2], "b"_s);
+    /* Empty pieces are kept, except that nothing splits into nothing */
+    EXPECT_EQ("|"_s.join("a..b"_s.split('.')), "a||b"_s);
     EXPECT_EQ(""_s.split('.').size(), 0u);
-
     const Containers::Array<Containers::StringView> flagged = "a.b.c"_s.split('.');
     EXPECT_EQ(flagged[0].flags(), StringViewFlag::Global);
     EXPECT_EQ(flagged[2].flags(), StringViewFlag::Global|StringViewFlag::NullTerminated);
 
     EXPECT_EQ("/"_s.join({"a"_s, ""_s, "b"_s}), "a//b"_s);
-    EXPECT_EQ("/"_s.join(pieces), "a//b"_s);
     const Containers::String strings[]{"x", "y"};
     EXPECT_EQ(", "_s.join(Containers::ArrayView<const Containers::String>{strings}), "x, y"_s);
     EXPECT_EQ("-"_s.join(Containers::Array<Containers::StringView>{}), ""_s);
 }
 
 TEST(String, StorageAndOwnership) {
-    const Containers::String empty;
-    ASSERT_NE(empty.data(), nullptr);
-    EXPECT_EQ(empty.data()[0], '\0');
-
-    const Containers::String small{"0123456789012345678901"};
-    EXPECT_TRUE(small.isSmall());
+    EXPECT_STREQ(Containers::String{}.data(), "");
+    EXPECT_TRUE(Containers::String{"0123456789012345678901"}.isSmall());
     const Containers::String large{"01234567890123456789012"};
     EXPECT_FALSE(large.isSmall());
-    EXPECT_EQ(large.data()[large.size()], '\0');
     EXPECT_FALSE(Containers::String(Containers::AllocatedInit, "a"_s).isSmall());
 
     Containers::String source = large;
-    Containers::String moved = std::move(source);
-    EXPECT_EQ(source.size(), 0u);
+    const Containers::String moved = std::move(source);
     EXPECT_EQ(source.data(), nullptr);
+    EXPECT_EQ(source.size(), 0u);
     EXPECT_EQ(moved, large);
 
     /* Taking over a buffer without copying */
     char* const buffer = new char[4]{'a', 'b', 'c', '\0'};
-    Containers::String adopted{buffer, 3, nullptr};
+    const Containers::String adopted{buffer, 3, nullptr};
     EXPECT_EQ(adopted.data(), buffer);
     EXPECT_EQ(adopted, "abc"_s);
 
-    const Containers::String embedded{"a\0b", 3};
-    EXPECT_EQ(embedded.size(), 3u);
+    EXPECT_EQ(Containers::String("a\0b", 3), Containers::StringView("a\0b", 3));
     EXPECT_EQ("ab"_s + "cd"_s, "abcd"_s);
     EXPECT_TRUE("ab"_s < "abc"_s);
-    EXPECT_TRUE("abc"_s == Containers::String{"abc"});
 }
 
 TEST(String, NullTerminatedView) {
@@ -96,6 +79,5 @@ TEST(String, NullTerminatedView) {
 
     const Containers::String copied = Containers::String::nullTerminatedView(global.prefix(2));
     EXPECT_NE(copied.data(), global.data());
-    EXPECT_EQ(copied, "he"_s);
-    EXPECT_EQ(copied.data()[2], '\0');
+    EXPECT_STREQ(copied.data(), "he");
 }
