@@ -166,6 +166,12 @@ class Process:
                 self.condition.wait(left)
             return self.lines[index:]
 
+    def cpu(self):
+        """User and system time the watcher has used so far, in ms"""
+        with open("/proc/{}/stat".format(self.process.pid)) as f:
+            fields = f.read().rpartition(")")[2].split()
+        return (int(fields[11]) + int(fields[12]))*1000.0/os.sysconf("SC_CLK_TCK")
+
     def settle(self):
         end = time.monotonic() + IDLE_END
         index = self.count()
@@ -302,6 +308,7 @@ def burst(watcher, n):
         names = [os.path.join(directory, "f{:06d}".format(i)) for i in range(n)]
         renamed = [os.path.join(directory, "r{:06d}".format(i)) for i in range(n)]
         phases = []
+        cpu = process.cpu()
         for operation, paths, targets, kinds in (
                 (create, names, names, {"add"}),
                 (write, names, names, {"modify"}),
@@ -310,7 +317,7 @@ def burst(watcher, n):
             if phases:
                 process.settle()
             phases.append(runPhase(process, operation, paths, targets, kinds))
-        return phases
+        return phases, process.cpu() - cpu
 
     return withWatcher(watcher, lambda directory: None, body)
 
@@ -404,16 +411,17 @@ def main():
                 try:
                     runs[watcher.name, n].append(burst(watcher, n))
                 except Failure as e:
-                    runs[watcher.name, n].append((None, "failed: {}".format(e)))
+                    runs[watcher.name, n].append(((None, None), "failed: {}".format(e)))
 
     burstRows = []
     phaseRows = []
     for n in sizes:
         for watcher in watchers:
-            done = [phases for phases, _ in runs[watcher.name, n] if phases]
+            done = [phases for (phases, _), _ in runs[watcher.name, n] if phases]
+            cpu = [cpu for (phases, cpu), _ in runs[watcher.name, n] if phases]
             notes = " / ".join(note for _, note in runs[watcher.name, n])
             if not done:
-                burstRows.append([watcher.name, n, "-", "-", "-", "-", "-", "-"])
+                burstRows.append([watcher.name, n] + ["-"]*7)
                 phaseRows.append([watcher.name, n, "-", "-", "-", "-", notes])
                 continue
             sums = [[sum(column) for column in zip(*phases)] for phases in done]
@@ -422,7 +430,8 @@ def main():
                 "{:.1f}".format(statistics.median(values)) for values in (
                     [total for _, total, _ in sums],
                     [total - operations for _, total, operations in sums])] + [
-                "{:.0f}".format(statistics.median(m/total*1000.0 for m, total, _ in sums))])
+                "{:.0f}".format(statistics.median(m/total*1000.0 for m, total, _ in sums)),
+                "{:.0f}".format(statistics.median(cpu))])
             phaseRows.append([watcher.name, n] + ["{}/{} in {:.1f}".format(
                 sum(phases[i][0] for phases in done), n*len(done),
                 statistics.median(phases[i][1] for phases in done)) for i in range(len(PHASES))] + [notes])
@@ -442,7 +451,7 @@ def main():
           "counts add the runs up, times and rates are medians of the runs:".format(arguments.runs))
     print()
     table(["watcher", "N", "operations", "matched", "lost", "total time (ms)", "of it after the last operation (ms)",
-           "matched per s"], burstRows)
+           "matched per s", "watcher CPU (ms)"], burstRows)
     print("Per phase, matched/operations of all runs in the median time in ms from the phase's first operation to "
           "its last matching event; output of each run:")
     print()
