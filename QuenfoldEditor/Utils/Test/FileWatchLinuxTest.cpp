@@ -241,25 +241,4 @@ TEST_F(FileWatchLinuxTest, RemoveClearDestroy) {
     EXPECT_EQ(openDescriptors(), descriptors);
 }
 
-TEST_F(FileWatchLinuxTest, CallbacksOnlyInUpdateOnOwnThread) {
-    FileWatch watcher;
-    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
-
-    /* The waits of another thread never complete this thread's reads */
-    std::thread{[&] {
-        FileWatch other;
-        bool seen = false;
-        ASSERT_TRUE(other.watch(at("w").data(), [&](Containers::StringView, Event) { seen = true; }));
-        write("w/a");
-        EXPECT_TRUE(poll(other, [&] { return seen; }));
-    }}.join();
-    EXPECT_TRUE(log.empty());
-
-    /* Completed and queued in this thread's waits, called only by update() */
-    writeWitnessed("w/b");
-    EXPECT_TRUE(log.empty());
-    EXPECT_TRUE(deliver(watcher));
-    EXPECT_EQ(log, (std::vector<Change>{{"w/a", Event::Add}, {"w/b", Event::Add}}));
-}
-
 }}
