@@ -41,19 +41,12 @@ TEST(Utils, CaseInsensitiveSearch) {
         Containers::StringView haystack, needle;
         std::size_t expected;
     } cases[]{
+        /* What the comparison with the plain algorithm below leaves out:
+           null views and haystacks longer than its */
         {"xxABCxx"_s, "abc"_s, 2},
-        {""_s, ""_s, 0},
         {{}, {}, 0},
         {"abc"_s, {}, 0},
-        {""_s, "a"_s, NotFound},
         {{}, "a"_s, NotFound},
-        {"ab"_s, "abc"_s, NotFound},
-        {"abAB"_s, "ab"_s, 0},
-        {"abc"_s, "bc"_s, 1},
-        {"abc"_s, "bd"_s, NotFound},
-        {"\xc3\xa9T\xc3\xa9"_s, "t\xc3\xa9"_s, 2},
-        {"\xc3\xa9"_s, "\xc3\x89"_s, NotFound},
-        {"a\0bA\0B"_s, "a\0b"_s, 0},
         {"0123456789abcdef0123456789abcdef0123456789abcdef x"_s, " X"_s, 48},
         {"0123456789abcdef0123456789ABCDEF0123456789abcdef"_s, "F0123456789A"_s, 15},
     };
