@@ -401,12 +401,14 @@ def main():
     print("Watchers: " + ", ".join("{} {}".format(w.name, w.version) for w in watchers))
     print()
 
-    # Runs take turns, so that a slow spell of the machine does not land on
-    # one watcher alone
+    # Runs take turns, and each run starts with another watcher, so that
+    # neither a slow spell of the machine nor the file system's work left by
+    # the run before lands on one watcher alone
     runs = {(watcher.name, n): [] for watcher in watchers for n in sizes}
     for run in range(arguments.runs):
+        first = run % len(watchers)
         for n in sizes:
-            for watcher in watchers:
+            for watcher in watchers[first:] + watchers[:first]:
                 print("{} N={} run {} ...".format(watcher.name, n, run + 1), file=sys.stderr, flush=True)
                 try:
                     runs[watcher.name, n].append(burst(watcher, n))
