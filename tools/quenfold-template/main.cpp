@@ -18,17 +18,13 @@
 
 #include "QuenfoldEditor/Utils/JsonPointerObject.h"
 #include "QuenfoldEditor/Utils/Template.h"
+#include "tools/CommandLine.h"
 
 namespace {
 
 using namespace Corrade;
 using namespace QuenfoldEngine;
-
-enum ExitCode: int {
-    Success = 0,
-    Failure = 1,
-    UsageError = 2
-};
+using namespace QuenfoldEngine::Tools;
 
 const char Usage[] = "Usage: quenfold-template [--check] TEMPLATE [CONTEXT.json ...]\n";
 
@@ -72,10 +68,7 @@ Exit status: 0 rendered (with --check: valid), 1 syntax or render error,
 2 usage error, unreadable file or invalid JSON.
 )";
 
-int usageError(const char* const what, const char* const argument) {
-    std::fprintf(stderr, "quenfold-template: %s %s\n%sTry quenfold-template --help\n", what, argument, Usage);
-    return UsageError;
-}
+const CommandLine commandLine{"quenfold-template", Usage, Help};
 
 /* Whole contents of a file, or of standard input for "-"; false after
    printing why */
@@ -104,15 +97,12 @@ int main(int argc, char** argv) {
     for(int i = 1; i != argc; ++i) {
         const char* const argument = argv[i];
         if(options && std::strcmp(argument, "--") == 0) options = false;
-        else if(options && (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0)) {
-            std::fputs(Usage, stdout);
-            std::fputs(Help, stdout);
-            return Success;
-        } else if(options && std::strcmp(argument, "--check") == 0) check = true;
-        else if(options && argument[0] == '-' && argument[1]) return usageError("unknown option", argument);
+        else if(options && CommandLine::isHelpOption(argument)) return commandLine.printHelp();
+        else if(options && std::strcmp(argument, "--check") == 0) check = true;
+        else if(options && argument[0] == '-' && argument[1]) return commandLine.usageError("unknown option", argument);
         else files.push_back(argument);
     }
-    if(files.empty()) return usageError("missing", "TEMPLATE");
+    if(files.empty()) return commandLine.usageError("missing", "TEMPLATE");
 
     std::string source;
     if(!readFile(files[0], source)) return UsageError;

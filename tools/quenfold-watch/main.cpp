@@ -12,17 +12,13 @@
 #include <Corrade/Utility/Debug.h>
 
 #include "QuenfoldEditor/Utils/FileWatch.h"
+#include "tools/CommandLine.h"
 
 namespace {
 
 using namespace Corrade;
 using namespace QuenfoldEngine;
-
-enum ExitCode: int {
-    Success = 0,
-    Failure = 1,
-    UsageError = 2
-};
+using namespace QuenfoldEngine::Tools;
 
 const char Usage[] = "Usage: quenfold-watch [--timeout SECONDS] [--count N] PATH...\n";
 
@@ -42,14 +38,11 @@ Without either option it runs until interrupted (Ctrl-C or SIGTERM).
 Exit status: 0 normal end, 1 a PATH cannot be watched, 2 usage error.
 )";
 
+const CommandLine commandLine{"quenfold-watch", Usage, Help};
+
 volatile std::sig_atomic_t interrupted = 0;
 
 extern "C" void interrupt(int) { interrupted = 1; }
-
-int usageError(const char* const what, const char* const argument) {
-    std::fprintf(stderr, "quenfold-watch: %s %s\n%sTry quenfold-watch --help\n", what, argument, Usage);
-    return UsageError;
-}
 
 /* A non-negative number filling the whole argument, an integer if asked */
 bool parseNumber(const char* const argument, const bool integer, double& out) {
@@ -67,22 +60,19 @@ int main(int argc, char** argv) {
     for(int i = 1; i != argc; ++i) {
         const char* const argument = argv[i];
         if(options && std::strcmp(argument, "--") == 0) options = false;
-        else if(options && (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0)) {
-            std::fputs(Usage, stdout);
-            std::fputs(Help, stdout);
-            return Success;
-        } else if(options && (std::strcmp(argument, "--timeout") == 0 || std::strcmp(argument, "--count") == 0)) {
-            if(i + 1 == argc) return usageError("missing value of", argument);
+        else if(options && CommandLine::isHelpOption(argument)) return commandLine.printHelp();
+        else if(options && (std::strcmp(argument, "--timeout") == 0 || std::strcmp(argument, "--count") == 0)) {
+            if(i + 1 == argc) return commandLine.usageError("missing value of", argument);
             const bool isCount = argument[2] == 'c';
-            if(!parseNumber(argv[++i], isCount, isCount ? count : timeout)) return usageError("invalid value of", argument);
-        } else if(options && argument[0] == '-' && argument[1]) return usageError("unknown option", argument);
+            if(!parseNumber(argv[++i], isCount, isCount ? count : timeout)) return commandLine.usageError("invalid value of", argument);
+        } else if(options && argument[0] == '-' && argument[1]) return commandLine.usageError("unknown option", argument);
         else {
             /* Paths go to the front, so they are argv[0] to argv[firstPath - 1]
                afterwards, in order */
             argv[firstPath++] = argv[i];
         }
     }
-    if(!firstPath) return usageError("missing", "PATH");
+    if(!firstPath) return commandLine.usageError("missing", "PATH");
 
     std::signal(SIGINT, interrupt);
     std::signal(SIGTERM, interrupt);

@@ -1,0 +1,41 @@
+#ifndef tools_CommandLine_h
+#define tools_CommandLine_h
+/* What the command-line tools share: exit codes, --help and usage errors
+   printed the same way by each */
+
+#include <cstdio>
+#include <cstring>
+
+namespace QuenfoldEngine { namespace Tools {
+
+enum ExitCode: int {
+    Success = 0,
+    Failure = 1,
+    UsageError = 2
+};
+
+struct CommandLine {
+    const char* name;
+    /* "Usage: name ...\n" */
+    const char* usage;
+    const char* help;
+
+    static bool isHelpOption(const char* const argument) {
+        return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
+    }
+
+    int printHelp() const {
+        std::fputs(usage, stdout);
+        std::fputs(help, stdout);
+        return Success;
+    }
+
+    int usageError(const char* const what, const char* const argument) const {
+        std::fprintf(stderr, "%s: %s %s\n%sTry %s --help\n", name, what, argument, usage, name);
+        return UsageError;
+    }
+};
+
+}}
+
+#endif
