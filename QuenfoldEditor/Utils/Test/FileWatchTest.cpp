@@ -4,7 +4,6 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -50,12 +49,11 @@ struct Completion {
 };
 
 /* Operations made to fail from the test */
-enum class Failing { NextRead, CancelIo, CancelIoEx };
+enum class Failing { NextOpen, NextRead, CancelIo, CancelIoEx };
 
 struct State {
     std::vector<Handle> handles;
-    std::map<std::string, DWORD> failingOpens;
-    DWORD failures[3]{}, lastError{};
+    DWORD failures[4]{}, lastError{};
     std::deque<Completion> completions;
     std::string calls;
 };
@@ -98,10 +96,9 @@ namespace Platform {
 
 HANDLE CreateFileA(const char* const fileName, const DWORD desiredAccess, const DWORD shareMode, void*, const DWORD creationDisposition, const DWORD flagsAndAttributes, HANDLE) {
     state.calls += "CreateFileA " + std::string{fileName} + " " + std::to_string(desiredAccess) + " " + std::to_string(shareMode) + " " + std::to_string(creationDisposition) + hex(flagsAndAttributes);
-    const auto failing = state.failingOpens.find(fileName);
-    if(failing != state.failingOpens.end()) {
+    if(const DWORD error = std::exchange(state.failures[int(Failing::NextOpen)], 0)) {
         state.calls += " -> invalid\n";
-        fail(failing->second);
+        fail(error);
         return INVALID_HANDLE_VALUE;
     }
     state.handles.push_back({fileName, true, false, false, nullptr, 0, nullptr, nullptr});
@@ -194,13 +191,8 @@ void reset() {
     state = State{};
 }
 
-/* Opens of the path fail with the code */
-void failOpen(const std::string& path, const DWORD error) {
-    state.failingOpens[path] = error;
-}
-
-/* The next read start, or every CancelIo or CancelIoEx from now on, fails
-   with the code; 0 lets them succeed */
+/* The next open or read start, or every CancelIo or CancelIoEx from now on,
+   fails with the code; 0 lets them succeed */
 void fail(const Failing what, const DWORD error) {
     state.failures[int(what)] = error;
 }
@@ -388,11 +380,11 @@ TEST_F(FileWatchTest, CompletedRead) {
     /* A refused first read keeps the watch, a refused open does not */
     Scripted::reset();
     out.str({});
-    Scripted::fail(Failing::NextRead, 87);
-    Scripted::failOpen(at("/a"), 5);
     const Capture capture{out};
     FileWatch watcher;
+    Scripted::fail(Failing::NextRead, 87);
     EXPECT_EQ(watch(watcher, "/d", {}), 1);
+    Scripted::fail(Failing::NextOpen, 5);
     EXPECT_EQ(watch(watcher, "/a", {}), 0);
     EXPECT_EQ(watch(watcher, "/a/b", {}), 3);
     EXPECT_EQ(watcher.size(), 2u);
