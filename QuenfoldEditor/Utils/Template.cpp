@@ -1,5 +1,6 @@
 #include "QuenfoldEditor/Utils/Template.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -186,9 +187,10 @@ Template::~Template() = default;
 namespace {
 
 /* The render output: a growable array whose whole size is usable, with the
-   text written so far at its front. Grows to exactly what is needed, so a
-   template whose values are no longer than their directives is rendered
-   into the single allocation made up front. */
+   text written so far at its front. A template whose values are no longer
+   than their directives is rendered into the single allocation made up
+   front; beyond that it doubles, so that long values cost amortised
+   constant time per byte. */
 class Output {
     public:
         explicit Output(const std::size_t capacity) {
@@ -199,8 +201,9 @@ class Output {
         void append(const char* const data, const std::size_t size) {
             const std::size_t needed = _size + size + 1;
             if(needed > _buffer.size()) {
-                arrayReserve(_buffer, needed);
-                arrayResize(_buffer, NoInit, needed);
+                const std::size_t capacity = std::max(needed, 2*_buffer.size());
+                arrayReserve(_buffer, capacity);
+                arrayResize(_buffer, NoInit, capacity);
             }
             if(size) std::memcpy(_buffer.data() + _size, data, size);
             _size += size;
