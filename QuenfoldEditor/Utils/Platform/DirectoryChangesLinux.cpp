@@ -49,6 +49,9 @@ constexpr std::size_t RecordHeaderSize = offsetof(FILE_NOTIFY_INFORMATION, FileN
 /* Enough to take a full default kernel queue in one wait, bounded so that a
    writer outpacing us cannot keep SleepEx() from returning */
 constexpr int MaxEventReadsPerWait = 64;
+/* The longest the kernel is given to queue a rename's second half after the
+   first, in nanoseconds */
+constexpr std::int64_t RenameHalvesApart = 1000000;
 
 /* A record waiting for a read; the path is relative to the watched
    directory, with '/' between components */
@@ -66,6 +69,10 @@ struct MoveFrom {
     int watch;
     bool isDirectory;
     Containers::String path;
+    /* When a read first found the queue empty behind it, 0 before: the
+       kernel queues the second half separately, so such a read may fall
+       between the two */
+    std::int64_t aloneSince;
 };
 
 struct Read {
@@ -123,6 +130,13 @@ std::uint64_t currentThread() {
 }
 
 thread_local DWORD lastError = ERROR_SUCCESS;
+
+/* Monotonic, in nanoseconds */
+std::int64_t now() {
+    timespec time;
+    clock_gettime(CLOCK_MONOTONIC, &time);
+    return std::int64_t(time.tv_sec)*1000000000 + time.tv_nsec;
+}
 
 BOOL fail(const DWORD error) {
     lastError = error;
@@ -339,7 +353,7 @@ void translate(Directory& d, const inotify_event& event) {
     if(!completesMove) settleMoveFrom(d);
 
     if(event.mask & IN_MOVED_FROM) {
-        d.moveFrom = MoveFrom{event.cookie, event.wd, isDirectory, path};
+        d.moveFrom = MoveFrom{event.cookie, event.wd, isDirectory, path, 0};
     } else if(completesMove) {
         const MoveFrom from = std::move(*d.moveFrom);
         d.moveFrom = Containers::NullOpt;
@@ -359,9 +373,11 @@ void readEvents(Directory& d, char* const events, const std::size_t size) {
         const ssize_t length = ::read(d.inotify, events, size);
         if(length < 0 && errno == EINTR) continue;
         if(length <= 0) {
-            /* The queue is empty: a rename's first half without its second
-               left the tree, and whatever a scan anticipated has come */
-            settleMoveFrom(d);
+            /* The queue is empty: a rename's first half still alone a while
+               later left the tree, and whatever a scan anticipated has
+               come */
+            if(d.moveFrom && !d.moveFrom->aloneSince) d.moveFrom->aloneSince = now();
+            else if(d.moveFrom && now() - d.moveFrom->aloneSince >= RenameHalvesApart) settleMoveFrom(d);
             d.scanned.clear();
             return;
         }
@@ -527,26 +543,23 @@ class Deadline {
         }
 
     private:
-        static std::int64_t now() {
-            timespec time;
-            clock_gettime(CLOCK_MONOTONIC, &time);
-            return std::int64_t(time.tv_sec)*1000000000 + time.tv_nsec;
-        }
-
         bool _infinite;
         std::int64_t _end;
 };
 
 /* Blocks until a watched tree of a read of this thread has events, or the
-   time is up */
-void waitForEvents(const std::uint64_t thread, const int timeout) {
+   time is up; a millisecond at most while a rename's first half awaits its
+   second, so that a move out of the tree is told soon */
+void waitForEvents(const std::uint64_t thread, int timeout) {
     Registry& r = registry();
     Containers::Array<pollfd> descriptors;
     {
         const std::lock_guard<std::mutex> lock{r.mutex};
-        for(Containers::Pointer<Directory>& directory: r.directories)
-            if(directory->reading && directory->read.thread == thread)
-                arrayAppend(descriptors, pollfd{directory->inotify, POLLIN, 0});
+        for(Containers::Pointer<Directory>& directory: r.directories) {
+            if(!directory->reading || directory->read.thread != thread) continue;
+            arrayAppend(descriptors, pollfd{directory->inotify, POLLIN, 0});
+            if(directory->moveFrom && timeout != 0) timeout = 1;
+        }
     }
     poll(descriptors.data(), descriptors.size(), timeout);
 }

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <iterator>
 #include <utility>
@@ -192,6 +193,25 @@ TEST_F(DirectoryChangesLinuxTest, KernelQueueOverflow) {
     ASSERT_EQ(reader.records.size(), limit);
     EXPECT_EQ(reader.records[2], (Record{Modify, u"a"}));
     EXPECT_EQ(reader.records[limit - 1], (Record{Modify, (limit - 3) % 2 ? u"b" : u"a"}));
+}
+
+/* A read of the kernel's queue can fall between the two halves of a rename,
+   which must stay paired all the same */
+TEST_F(DirectoryChangesLinuxTest, RenameHalvesReadApart) {
+    write(root/"w"/"a");
+    Reader reader{root/"w"};
+    constexpr int Renames = 20000;
+    std::atomic<bool> done{false};
+    std::thread renamer{[&] {
+        for(int i = 0; i != Renames; ++i) fs::rename(root/"w"/(i % 2 ? "b" : "a"), root/"w"/(i % 2 ? "a" : "b"));
+        done = true;
+    }};
+    while(!done) SleepEx(0, TRUE);
+    renamer.join();
+    const std::vector<Record> records = reader.take(2*Renames);
+    ASSERT_EQ(records.size(), 2*Renames);
+    for(std::size_t i = 0; i != records.size(); ++i)
+        ASSERT_EQ(records[i], (Record{i % 2 ? New : Old, (i/2 + i) % 2 ? u"b" : u"a"})) << i;
 }
 
 TEST_F(DirectoryChangesLinuxTest, WatchedDirectoryDeletedOrMoved) {
