@@ -1,6 +1,5 @@
 #include "QuenfoldEditor/Utils/Template.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -187,10 +186,9 @@ Template::~Template() = default;
 namespace {
 
 /* The render output: a growable array whose whole size is usable, with the
-   text written so far at its front. A template whose values are no longer
-   than their directives is rendered into the single allocation made up
-   front; beyond that it doubles, so that long values cost amortised
-   constant time per byte. */
+   text written so far at its front. Grows to exactly what is needed, so a
+   template whose values are no longer than their directives is rendered
+   into the single allocation made up front. */
 class Output {
     public:
         explicit Output(const std::size_t capacity) {
@@ -201,9 +199,8 @@ class Output {
         void append(const char* const data, const std::size_t size) {
             const std::size_t needed = _size + size + 1;
             if(needed > _buffer.size()) {
-                const std::size_t capacity = std::max(needed, 2*_buffer.size());
-                arrayReserve(_buffer, capacity);
-                arrayResize(_buffer, NoInit, capacity);
+                arrayReserve(_buffer, needed);
+                arrayResize(_buffer, NoInit, needed);
             }
             if(size) std::memcpy(_buffer.data() + _size, data, size);
             _size += size;
