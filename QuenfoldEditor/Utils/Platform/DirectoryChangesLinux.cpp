@@ -268,8 +268,17 @@ void unwatchTree(Directory& d, const Containers::StringView path) {
     }
 }
 
-/* Returns whether any watch was under the old path */
+/* Returns whether any watch was under the old path. By the time the event
+   is read, another directory may have taken the old name and its watch: the
+   watches stay then, unless the kernel finds that watch at the new path. */
 bool renameTree(Directory& d, const Containers::StringView from, const Containers::StringView to) {
+    const Containers::String absolute = Utility::Path::join(d.base, to);
+    const int moved = inotify_add_watch(d.inotify, absolute.data(), WatchMask|IN_DONT_FOLLOW);
+    if(moved >= 0) {
+        const auto found = d.watchPaths.find(moved);
+        if(found == d.watchPaths.end() || found->second != from) return false;
+    }
+
     bool found = false;
     for(auto& watch: d.watchPaths) {
         if(!isInside(watch.second, from)) continue;
