@@ -68,7 +68,8 @@ bool nameEquals(const rapidjson::Value& name, const Component& component) {
 }
 
 /* Array index as a JSON Pointer reads it: decimal digits without a leading
-   zero, below 2^32 (the largest array RapidJSON holds); NoIndex otherwise */
+   zero, below 2^32 - 1, the largest size of a RapidJSON array, so that the
+   element exists once the array is extended up to it; NoIndex otherwise */
 std::size_t arrayIndex(const Component& component) {
     if(component.size == 0 || component.size > 10 || (component.size > 1 && component.data[0] == '0'))
         return NoIndex;
@@ -78,7 +79,7 @@ std::size_t arrayIndex(const Component& component) {
         if(c < '0' || c > '9') return NoIndex;
         index = index*10 + (c - '0');
     }
-    return index <= std::numeric_limits<rapidjson::SizeType>::max() ? index : NoIndex;
+    return index < std::numeric_limits<rapidjson::SizeType>::max() ? index : NoIndex;
 }
 
 template<class Value> Value* findMember(Value& object, const Component& component) {

@@ -72,6 +72,8 @@ TEST(JsonPointerObject, WritingCreatesWhatIsMissing) {
         {"/a/0", R"({"s":"str","a":[1]})"},
         {"/a/3", R"({"s":"str","a":[0,null,null,1]})"},
         {"/a/k", R"({"s":"str","a":{"k":1}})"},
+        /* Past the largest array: a member name, never an endless extension */
+        {"/a/4294967295", R"({"s":"str","a":{"4294967295":1}})"},
         {"/n~1m~0/", R"({"s":"str","a":[0],"n/m~":{"":1}})"},
         {"", "1"},
     };
