@@ -16,3 +16,16 @@ function(quenfold_add_test name)
     quenfold_target_warnings(${name})
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
 endfunction()
+
+# quenfold_add_tool(<name>)
+# A command-line tool built from the current directory's main.cpp, installed,
+# with its tests in Test/
+function(quenfold_add_tool name)
+    add_executable(${name} main.cpp)
+    target_link_libraries(${name} PRIVATE QuenfoldEditorUtils)
+    quenfold_target_warnings(${name})
+    install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    if(QUENFOLD_BUILD_TESTS)
+        add_subdirectory(Test)
+    endif()
+endfunction()
