@@ -1,6 +1,7 @@
 /* quenfold-watch: prints the changes to files and directories as the editor's
    file watcher reports them, for shells, scripts and benchmarks */
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -44,17 +45,30 @@ volatile std::sig_atomic_t interrupted = 0;
 
 extern "C" void interrupt(int) { interrupted = 1; }
 
-/* A non-negative number filling the whole argument, an integer if asked */
-bool parseNumber(const char* const argument, const bool integer, double& out) {
+/* Longest timeout taken, about 31 years: beyond it the clock's arithmetic
+   would overflow */
+constexpr double MaxTimeout = 1.0e9;
+
+/* Seconds, a decimal number from 0 to MaxTimeout filling the whole argument */
+bool parseSeconds(const char* const argument, double& out) {
     char* end;
     out = std::strtod(argument, &end);
-    return *argument && !*end && out >= 0.0 && (!integer || out == static_cast<unsigned long long>(out));
+    return *argument && !*end && out >= 0.0 && out <= MaxTimeout;
+}
+
+/* Decimal digits only, without overflow */
+bool parseCount(const char* const argument, unsigned long long& out) {
+    if(!*argument || std::strspn(argument, "0123456789") != std::strlen(argument)) return false;
+    errno = 0;
+    out = std::strtoull(argument, nullptr, 10);
+    return errno == 0;
 }
 
 }
 
 int main(int argc, char** argv) {
-    double timeout = -1.0, count = -1.0;
+    double timeout = -1.0;
+    unsigned long long limit = ~0ull;
     bool options = true;
     int firstPath = 0;
     for(int i = 1; i != argc; ++i) {
@@ -63,8 +77,9 @@ int main(int argc, char** argv) {
         else if(options && CommandLine::isHelpOption(argument)) return commandLine.printHelp();
         else if(options && (std::strcmp(argument, "--timeout") == 0 || std::strcmp(argument, "--count") == 0)) {
             if(i + 1 == argc) return commandLine.usageError("missing value of", argument);
-            const bool isCount = argument[2] == 'c';
-            if(!parseNumber(argv[++i], isCount, isCount ? count : timeout)) return commandLine.usageError("invalid value of", argument);
+            const char* const value = argv[++i];
+            if(!(argument[2] == 't' ? parseSeconds(value, timeout) : parseCount(value, limit)))
+                return commandLine.usageError("invalid value of", argument);
         } else if(options && argument[0] == '-' && argument[1]) return commandLine.usageError("unknown option", argument);
         else {
             /* Paths go to the front, so they are argv[0] to argv[firstPath - 1]
@@ -78,7 +93,6 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, interrupt);
 
     unsigned long long printed = 0;
-    const unsigned long long limit = count < 0.0 ? ~0ull : static_cast<unsigned long long>(count);
     const auto print = [&](const Containers::StringView path, const FileWatch::Event event) {
         if(printed == limit) return;
         Utility::Debug{} << path << event;
