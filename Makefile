@@ -3,6 +3,7 @@
 #   make test   build everything and run the tests
 #   make demo   render the example template and watch a folder
 #   make bench  build in Release and run the benchmarks
+#   make docs   build the API reference into $(BUILD_DIR)/doc/html
 
 BUILD_DIR ?= build
 BENCH_BUILD_DIR ?= build-release
@@ -20,7 +21,7 @@ PACKAGES := cmake ninja-build g++ rapidjson-dev libgtest-dev libbenchmark-dev
 NODE_PACKAGES := $(if $(shell command -v npm 2>/dev/null),,nodejs npm)
 BENCH_PACKAGES := libkainjow-mustache-dev libmstch-dev inotify-tools $(NODE_PACKAGES)
 
-.PHONY: all deps bench-deps configure build test demo bench clean
+.PHONY: all deps bench-deps configure build test demo bench docs clean
 
 all: build
 
@@ -65,6 +66,13 @@ bench: bench-deps
 	cmake -S . -B $(BENCH_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUENFOLD_BUILD_TESTS=OFF -DQUENFOLD_BUILD_BENCHMARKS=ON $(CMAKE_ARGS)
 	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS)
 	@bash bench/run.sh $(BENCH_BUILD_DIR)
+
+# Doxygen's warnings, undocumented members included, fail the build
+docs:
+	$(call install_packages,doxygen)
+	@mkdir -p $(BUILD_DIR)/doc
+	( cat doc/Doxyfile; echo "OUTPUT_DIRECTORY = $(BUILD_DIR)/doc" ) | doxygen -
+	@echo "API reference: $(BUILD_DIR)/doc/html/index.html"
 
 clean:
 	rm -rf $(BUILD_DIR) $(BENCH_BUILD_DIR)
