@@ -3,6 +3,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <gtest/gtest.h>
+#include <Corrade/Containers/ArrayView.h>
 #include <Corrade/Containers/Optional.h>
 #include <Corrade/Containers/String.h>
 #include <Corrade/Utility/Path.h>
