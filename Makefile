@@ -3,9 +3,12 @@
 #   make test   build everything and run the tests
 #   make demo   render the example template and watch a folder
 #   make bench  build in Release and run the benchmarks
+#   make fuzz   build the fuzzers with clang and run each for FUZZ_SECONDS
 
 BUILD_DIR ?= build
 BENCH_BUILD_DIR ?= build-release
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -19,8 +22,9 @@ PACKAGES := cmake ninja-build g++ rapidjson-dev libgtest-dev libbenchmark-dev
 # npm would then conflict with it
 NODE_PACKAGES := $(if $(shell command -v npm 2>/dev/null),,nodejs npm)
 BENCH_PACKAGES := libkainjow-mustache-dev libmstch-dev inotify-tools $(NODE_PACKAGES)
+CLANG_PACKAGES := clang libclang-rt-14-dev clang-tidy
 
-.PHONY: all deps bench-deps configure build test demo bench clean
+.PHONY: all deps bench-deps clang-deps configure build test demo bench fuzz clean
 
 all: build
 
@@ -49,6 +53,9 @@ deps:
 bench-deps: deps
 	$(call install_packages,$(BENCH_PACKAGES))
 
+clang-deps: deps
+	$(call install_packages,$(CLANG_PACKAGES))
+
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_ARGS)
 
@@ -66,5 +73,12 @@ bench: bench-deps
 	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS)
 	@bash bench/run.sh $(BENCH_BUILD_DIR)
 
+# Optimised, with assertions kept: a failed one is a finding
+fuzz: clang-deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" \
+		-DQUENFOLD_BUILD_TESTS=OFF -DQUENFOLD_BUILD_TOOLS=OFF -DQUENFOLD_BUILD_FUZZERS=ON -DQUENFOLD_SANITIZERS=address,undefined $(CMAKE_ARGS)
+	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run.sh $(FUZZ_BUILD_DIR)
+
 clean:
-	rm -rf $(BUILD_DIR) $(BENCH_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(BENCH_BUILD_DIR) $(FUZZ_BUILD_DIR)
