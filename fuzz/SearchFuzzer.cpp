@@ -8,14 +8,13 @@
 #include <Corrade/Containers/StringView.h>
 
 #include "QuenfoldEditor/Utils/Utils.h"
+#include "QuenfoldEditor/Utils/Test/PlainSearch.h"
 #include "fuzz/FuzzCheck.h"
 
 using namespace Corrade;
 using namespace QuenfoldEngine;
 
 namespace {
-
-constexpr std::size_t NotFound = ~std::size_t{};
 
 /* Latin-1 letters too, and y, Y and the byte 0xff folding together */
 struct Latin1Folding: std::ctype<char> {
@@ -31,18 +30,6 @@ struct Latin1Folding: std::ctype<char> {
 struct CoarseFolding: std::ctype<char> {
     char do_toupper(const char c) const override { return char(c & 0xf0); }
 };
-
-std::size_t plainSearch(const Containers::StringView haystack, const Containers::StringView needle, const std::locale& locale) {
-    if(needle.isEmpty()) return 0;
-    if(haystack.size() < needle.size()) return NotFound;
-    const std::ctype<char>& ctype = std::use_facet<std::ctype<char>>(locale);
-    for(std::size_t p = 0; p <= haystack.size() - needle.size(); ++p) {
-        std::size_t i = 0;
-        while(i != needle.size() && ctype.toupper(haystack[p + i]) == ctype.toupper(needle[i])) ++i;
-        if(i == needle.size()) return p;
-    }
-    return NotFound;
-}
 
 }
 

@@ -5,6 +5,7 @@
 #include <Corrade/Containers/StringView.h>
 
 #include "QuenfoldEditor/Utils/Utils.h"
+#include "QuenfoldEditor/Utils/Test/PlainSearch.h"
 
 namespace QuenfoldEngine { namespace {
 
@@ -12,19 +13,6 @@ using namespace Corrade;
 using namespace Corrade::Containers::Literals;
 
 constexpr std::size_t NotFound = ~std::size_t{};
-
-/* The plain algorithm: every start offset, every byte pair through the facet */
-std::size_t naiveSearch(const std::string& haystack, const std::string& needle, const std::locale& locale) {
-    if(needle.empty()) return 0;
-    if(haystack.size() < needle.size()) return NotFound;
-    const std::ctype<char>& ctype = std::use_facet<std::ctype<char>>(locale);
-    for(std::size_t p = 0; p <= haystack.size() - needle.size(); ++p) {
-        std::size_t i = 0;
-        while(i != needle.size() && ctype.toupper(haystack[p + i]) == ctype.toupper(needle[i])) ++i;
-        if(i == needle.size()) return p;
-    }
-    return NotFound;
-}
 
 /* Folds x, y and z together, and nothing else, so that more than two bytes
    convert to the same upper-case one. Only the single-character form is
@@ -65,7 +53,7 @@ TEST(Utils, CaseInsensitiveSearch) {
     EXPECT_EQ(Utils::caseInsensitiveSearch(haystack, "y"_s), 34);
 }
 
-TEST(Utils, CaseInsensitiveSearchMatchesTheNaiveAlgorithm) {
+TEST(Utils, CaseInsensitiveSearchMatchesThePlainAlgorithm) {
     std::mt19937 random{42};
     /* Few distinct bytes make matches likely; every byte value turns up too */
     const std::string alphabet{"aAbBxyZ\0\xc3\xa9\xc9\xff\x7f", 13};
@@ -80,7 +68,7 @@ TEST(Utils, CaseInsensitiveSearchMatchesTheNaiveAlgorithm) {
             };
             const std::string haystack = randomString(48), needle = randomString(4);
             ASSERT_EQ(Utils::caseInsensitiveSearch({haystack.data(), haystack.size()}, {needle.data(), needle.size()}, locale),
-                naiveSearch(haystack, needle, locale)) << locale.name() << " " << haystack << " / " << needle;
+                plainSearch({haystack.data(), haystack.size()}, {needle.data(), needle.size()}, locale)) << locale.name() << " " << haystack << " / " << needle;
         }
     }
 }
