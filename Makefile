@@ -4,11 +4,13 @@
 #   make demo   render the example template and watch a folder
 #   make bench  build in Release and run the benchmarks
 #   make fuzz   build the fuzzers with clang and run each for FUZZ_SECONDS
+#   make tidy   run clang-tidy on the library's and the tools' sources
 
 BUILD_DIR ?= build
 BENCH_BUILD_DIR ?= build-release
 FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
+TIDY_BUILD_DIR ?= build-tidy
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -24,7 +26,7 @@ NODE_PACKAGES := $(if $(shell command -v npm 2>/dev/null),,nodejs npm)
 BENCH_PACKAGES := libkainjow-mustache-dev libmstch-dev inotify-tools $(NODE_PACKAGES)
 CLANG_PACKAGES := clang libclang-rt-14-dev clang-tidy
 
-.PHONY: all deps bench-deps clang-deps configure build test demo bench fuzz clean
+.PHONY: all deps bench-deps clang-deps configure build test demo bench fuzz tidy clean
 
 all: build
 
@@ -80,5 +82,11 @@ fuzz: clang-deps
 	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS)
 	FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run.sh $(FUZZ_BUILD_DIR)
 
+# Configuring with clang is enough: clang-tidy reads the compile commands
+tidy: clang-deps
+	CC=clang CXX=clang++ cmake -S . -B $(TIDY_BUILD_DIR) -G Ninja $(CMAKE_ARGS)
+	git ls-files 'QuenfoldEditor/*.cpp' 'QuenfoldEngine/*.cpp' 'tools/*.cpp' ':!:*/Test/*' | \
+		xargs -P $(JOBS) -n 1 clang-tidy -p $(TIDY_BUILD_DIR) --quiet
+
 clean:
-	rm -rf $(BUILD_DIR) $(BENCH_BUILD_DIR) $(FUZZ_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(BENCH_BUILD_DIR) $(FUZZ_BUILD_DIR) $(TIDY_BUILD_DIR)
