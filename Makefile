@@ -3,9 +3,11 @@
 #   make test   build everything and run the tests
 #   make demo   render the example template and watch a folder
 #   make bench  build in Release and run the benchmarks
+#   make test-windows  cross-build for Windows with MinGW, run the tests under Wine
 
 BUILD_DIR ?= build
 BENCH_BUILD_DIR ?= build-release
+WINDOWS_BUILD_DIR ?= build-windows
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -19,8 +21,10 @@ PACKAGES := cmake ninja-build g++ rapidjson-dev libgtest-dev libbenchmark-dev
 # npm would then conflict with it
 NODE_PACKAGES := $(if $(shell command -v npm 2>/dev/null),,nodejs npm)
 BENCH_PACKAGES := libkainjow-mustache-dev libmstch-dev inotify-tools $(NODE_PACKAGES)
+# GoogleTest from its sources, cross-built; RapidJSON is headers only
+WINDOWS_PACKAGES := cmake ninja-build rapidjson-dev googletest g++-mingw-w64-x86-64-posix wine64
 
-.PHONY: all deps bench-deps configure build test demo bench clean
+.PHONY: all deps bench-deps configure build test demo bench test-windows clean
 
 all: build
 
@@ -66,5 +70,9 @@ bench: bench-deps
 	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS)
 	@bash bench/run.sh $(BENCH_BUILD_DIR)
 
+test-windows:
+	$(call install_packages,$(WINDOWS_PACKAGES))
+	@bash cmake/test-windows.sh $(WINDOWS_BUILD_DIR) $(JOBS)
+
 clean:
-	rm -rf $(BUILD_DIR) $(BENCH_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(BENCH_BUILD_DIR) $(WINDOWS_BUILD_DIR)

@@ -20,6 +20,11 @@
 #include "QuenfoldEditor/Utils/Template.h"
 #include "tools/CommandLine.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace {
 
 using namespace Corrade;
@@ -91,6 +96,14 @@ bool readFile(const char* const name, std::string& out) {
 }
 
 int main(int argc, char** argv) {
+    #ifdef _WIN32
+    /* Templates and documents are bytes, passed through unchanged: in text
+       mode a template with CRLF line ends would come out with CR CR LF, and
+       a 0x1A byte would end standard input early */
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    #endif
+
     bool check = false;
     bool options = true;
     std::vector<const char*> files;

@@ -1,5 +1,6 @@
 #include <locale>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <gtest/gtest.h>
 #include <Corrade/Containers/StringView.h>
@@ -73,7 +74,13 @@ TEST(Utils, CaseInsensitiveSearchMatchesTheNaiveAlgorithm) {
     /* Few distinct bytes make matches likely; every byte value turns up too */
     const std::string alphabet{"aAbB\0\xc3\xa9\xc9\xff\x7f", 10};
     for(const char* name: {"C", "C.UTF-8"}) {
-        const std::locale locale{name};
+        /* MinGW's C++ library knows no locale but "C" */
+        std::locale locale;
+        try {
+            locale = std::locale{name};
+        } catch(const std::runtime_error&) {
+            GTEST_SKIP() << "The C library has no locale " << name;
+        }
         for(int round = 0; round != 20000; ++round) {
             auto randomString = [&](std::size_t maxSize) {
                 std::string out(random() % (maxSize + 1), '\0');
