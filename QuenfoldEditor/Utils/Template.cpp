@@ -118,27 +118,26 @@ typedef Containers::ArrayView<const Containers::Reference<JsonObject>> Contexts;
    the stack unless the name is unusually long. */
 class NamePath {
     public:
-        explicit NamePath(const Containers::StringView& name): _size{name.size() + 1} {
-            _data = name.size() + 2 <= sizeof(_inline) ? _inline :
+        explicit NamePath(const Containers::StringView& name) {
+            char* const data = name.size() + 2 <= sizeof(_inline) ? _inline :
                 (_allocated = Containers::Array<char>{NoInit, name.size() + 2}).data();
-            char* out = _data;
+            char* out = data;
             *out++ = '/';
             for(const char c: name) *out++ = c == '.' ? '/' : c;
             *out = '\0';
+            _path = {data, name.size() + 1, Containers::StringViewFlag::NullTerminated};
         }
 
-        /* The pointer would point into the copied-from object */
+        /* The view would point into the copied-from object */
         NamePath(const NamePath&) = delete;
         NamePath& operator=(const NamePath&) = delete;
 
-        const char* data() const { return _data; }
-        std::size_t size() const { return _size; }
+        const Containers::StringView& view() const { return _path; }
 
     private:
         char _inline[104];
         Containers::Array<char> _allocated;
-        char* _data;
-        std::size_t _size;
+        Containers::StringView _path;
 };
 
 }
@@ -215,49 +214,50 @@ class FixedText {
                     return;
                 }
             }
-            _size = Utility::formatInto(Containers::MutableStringView{_data, sizeof(_data)}, "{:.4f}", value);
+            _text = {_data, Utility::formatInto(Containers::MutableStringView{_data, sizeof(_data)}, "{:.4f}", value)};
         }
 
-        operator Containers::StringView() const { return {_data, _size}; }
+        operator const Containers::StringView&() const { return _text; }
 
     private:
+        /* Written backwards from a fixed end with few branches: values in an
+           editor mostly have one or two digits in front of the point, which
+           take no loop, and a branch that goes either way from one value to
+           the next costs more than writing a digit too many */
         void writeDigits(const bool negative, const std::uint64_t digits) {
-            char* out = _data;
-            if(negative) *out++ = '-';
+            char* const end = _data + 32;
+            const std::uint64_t fraction = digits % 10000;
+            std::memcpy(end - 4, DigitPairs.data + 2*(fraction/100), 2);
+            std::memcpy(end - 2, DigitPairs.data + 2*(fraction % 100), 2);
+            end[-5] = '.';
 
-            /* At least one digit in front of the point, written from the
-               back two at a time */
+            char* begin = end - 5;
             std::uint64_t integer = digits/10000;
-            std::size_t count = 1;
-            for(std::uint64_t limit = 10; integer >= limit; limit *= 10) ++count;
-            out += count;
-            char* digit = out;
-            for(; integer >= 10; integer /= 100) {
-                digit -= 2;
-                std::memcpy(digit, DigitPairs.data + 2*(integer % 100), 2);
+            for(; integer >= 100; integer /= 100) {
+                begin -= 2;
+                std::memcpy(begin, DigitPairs.data + 2*(integer % 100), 2);
             }
-            /* One digit is left over from an odd count */
-            if(digit != out - count) *--digit = char('0' + integer);
-
-            const std::size_t fraction = digits % 10000;
-            *out++ = '.';
-            std::memcpy(out, DigitPairs.data + 2*(fraction/100), 2);
-            std::memcpy(out + 2, DigitPairs.data + 2*(fraction % 100), 2);
-            _size = out + 4 - _data;
+            /* One or two digits are left; the zero in front of one is not
+               kept */
+            begin -= 2;
+            std::memcpy(begin, DigitPairs.data + 2*integer, 2);
+            begin += integer < 10;
+            *--begin = '-';
+            begin += !negative;
+            _text = {begin, std::size_t(end - begin)};
         }
 
         /* The longest fixed-point double, 309 integer digits, sign, point
            and four decimals, plus the byte formatting may append */
         char _data[320];
-        std::size_t _size = 0;
+        Containers::StringView _text;
 };
 
 /* Handle of the first context that has a value at path, or null. The
    handles of the contexts tried before are released on the way. */
 Containers::Pointer<JsonObject> findName(const Contexts contexts, const NamePath& path) {
     for(const Containers::Reference<JsonObject>& context: contexts) {
-        /* Made for each call, which costs less than copying a view */
-        Containers::Pointer<JsonObject> handle = context->child(Containers::StringView{path.data(), path.size(), Containers::StringViewFlag::NullTerminated});
+        Containers::Pointer<JsonObject> handle = context->child(path.view());
         if(handle->exists()) return handle;
     }
     return nullptr;
