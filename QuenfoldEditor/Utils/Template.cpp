@@ -24,11 +24,9 @@ using namespace Corrade::Containers::Literals;
 namespace {
 
 /* The parsed form is the source's text less the braces and the blanks
-   around directive contents, in one string store with literal text and
-   directives alternating. Rendering splits each directive into its tokens
-   as it comes to it: splitting a few bytes again is cheaper than keeping
-   and reading back a table of where the tokens are, in time and in memory,
-   and the typical directive holds a single name. */
+   around directive contents, literal text and directives alternating.
+   Rendering splits a directive into tokens as it comes to it, which costs
+   less than a table of where they are would, in time and in memory. */
 
 /* Separators inside a directive; line breaks are ordinary characters */
 bool isBlank(const char c) { return c == ' ' || c == '\t'; }
@@ -65,29 +63,24 @@ enum class DirectiveKind: std::uint8_t {
 
 /* Byte comparisons written out here, where they inline: the views' own
    comparison is a library call, several of them per directive */
-bool equals(const Containers::StringView& a, const Containers::StringView& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
+bool equals(const char* const a, const std::size_t aSize, const char* const b, const std::size_t bSize) {
+    return aSize == bSize && std::memcmp(a, b, aSize) == 0;
 }
 
-template<std::size_t size> bool equals(const Containers::StringView& a, const char(&literal)[size]) {
-    return a.size() == size - 1 && std::memcmp(a.data(), literal, size - 1) == 0;
+template<std::size_t size> bool equals(const char* const data, const std::size_t dataSize, const char(&literal)[size]) {
+    return equals(data, dataSize, literal, size - 1);
 }
 
 /* Compared exactly and case-sensitively */
 DirectiveKind directiveKind(const Containers::StringView& firstToken) {
-    if(equals(firstToken, "if")) return DirectiveKind::If;
-    if(equals(firstToken, "end")) return DirectiveKind::End;
+    if(equals(firstToken.data(), firstToken.size(), "if")) return DirectiveKind::If;
+    if(equals(firstToken.data(), firstToken.size(), "end")) return DirectiveKind::End;
     return DirectiveKind::Expression;
 }
 
 const char* tokenEnd(const char* token, const char* const end) {
     while(token != end && !isBlank(*token)) ++token;
     return token;
-}
-
-/* Directive contents are stored with no blanks around them */
-Containers::StringView firstToken(const Containers::StringView& content) {
-    return {content.data(), std::size_t(tokenEnd(content.begin(), content.end()) - content.data())};
 }
 
 /* A directive's tokens, split at the blanks of its stored content. "if" and
@@ -110,12 +103,9 @@ struct Tokens {
     std::size_t count = 0;
 };
 
-typedef Containers::ArrayView<const Containers::Reference<JsonObject>> Contexts;
-
-/* The path of a name: a.b.c is /a/b/c, a slash in front and every dot a
-   separator, empty pieces kept. A slash already in the name stays, so a/b
-   works like a.b. Zero-terminated for handles that want a C string, and on
-   the stack unless the name is unusually long. */
+/* The path of a name: a.b.c is /a/b/c, empty pieces kept, and a slash in a
+   name stays, so a/b works like a.b. Zero-terminated for handles that want
+   a C string, and on the stack unless the name is unusually long. */
 class NamePath {
     public:
         explicit NamePath(const Containers::StringView& name) {
@@ -178,11 +168,19 @@ Template::~Template() = default;
 
 namespace {
 
-/* Evaluation hands each operand's text to a consumer while the handle it
-   came from is alive, so that a string is read where the document keeps it
-   and written straight into the output or compared in place. Nothing is
-   cached between directives or renders: every name asks the contexts afresh,
-   so a render sees the documents as they are at that moment. */
+/* Evaluation hands each operand's text to a consumer, as a pointer and a
+   size that stay in registers, while the handle it came from is alive: a
+   string is read where the document keeps it and written straight into the
+   output or compared in place. Nothing is cached between directives or
+   renders: every name asks the contexts afresh, so a render sees the
+   documents as they are at that moment. */
+
+typedef Containers::ArrayView<const Containers::Reference<JsonObject>> Contexts;
+
+/* Directive contents are stored with no blanks around them */
+Containers::StringView firstToken(const Containers::StringView& content) {
+    return {content.data(), std::size_t(tokenEnd(content.begin(), content.end()) - content.data())};
+}
 
 /* "00", "01" up to "99", for writing numbers two digits at a time */
 constexpr struct DigitPairTable {
@@ -195,37 +193,27 @@ constexpr struct DigitPairTable {
     char data[200];
 } DigitPairs;
 
-/* Four decimals, rounded from the exact binary value as printf does */
-class FixedText {
-    public:
-        explicit FixedText(const double value) {
-            /* Below 2^40, value*10000 is off the exact product by at most
-               2^-14; away from a tie its nearest integer is then the exact
-               rounding, and the digits are written directly instead of
-               through the general, much slower formatting. Adding a half
-               is exact there, so truncating it rounds to nearest. */
-            const double scaled = value*10000.0;
-            const double magnitude = scaled < 0.0 ? -scaled : scaled;
-            if(magnitude < 1099511627776.0) {
-                const auto digits = std::uint64_t(magnitude + 0.5);
-                const double off = magnitude - double(digits);
-                if(off < 0.49 && off > -0.49) {
-                    writeDigits(std::signbit(value), digits);
-                    return;
-                }
-            }
-            _text = {_data, Utility::formatInto(Containers::MutableStringView{_data, sizeof(_data)}, "{:.4f}", value)};
-        }
-
-        operator const Containers::StringView&() const { return _text; }
-
-    private:
-        /* Written backwards from a fixed end with few branches: values in an
-           editor mostly have one or two digits in front of the point, which
-           take no loop, and a branch that goes either way from one value to
-           the next costs more than writing a digit too many */
-        void writeDigits(const bool negative, const std::uint64_t digits) {
-            char* const end = _data + 32;
+/* Four decimals, rounded from the exact binary value as printf does,
+   handed to consume(data, size) */
+template<class Consume> void formatFixed(const double value, Consume&& consume) {
+    /* Below 2^40, value*10000 is off the exact product by at most 2^-14;
+       away from a tie its nearest integer is then the exact rounding, and
+       the digits are written directly instead of through the general, much
+       slower formatting. Adding a half is exact there, so truncating it
+       rounds to nearest. */
+    const double scaled = value*10000.0;
+    const double magnitude = scaled < 0.0 ? -scaled : scaled;
+    if(magnitude < 1099511627776.0) {
+        const auto digits = std::uint64_t(magnitude + 0.5);
+        const double off = magnitude - double(digits);
+        if(off < 0.49 && off > -0.49) {
+            /* Written backwards from a fixed end with few branches: values
+               in an editor mostly have one or two digits in front of the
+               point, which take no loop, and a branch that goes either way
+               from one value to the next costs more than writing a digit
+               too many */
+            char text[24];
+            char* const end = text + sizeof(text);
             const std::uint64_t fraction = digits % 10000;
             std::memcpy(end - 4, DigitPairs.data + 2*(fraction/100), 2);
             std::memcpy(end - 2, DigitPairs.data + 2*(fraction % 100), 2);
@@ -243,15 +231,17 @@ class FixedText {
             std::memcpy(begin, DigitPairs.data + 2*integer, 2);
             begin += integer < 10;
             *--begin = '-';
-            begin += !negative;
-            _text = {begin, std::size_t(end - begin)};
+            begin += !std::signbit(value);
+            consume(begin, std::size_t(end - begin));
+            return;
         }
+    }
 
-        /* The longest fixed-point double, 309 integer digits, sign, point
-           and four decimals, plus the byte formatting may append */
-        char _data[320];
-        Containers::StringView _text;
-};
+    /* The longest fixed-point double, 309 integer digits, sign, point and
+       four decimals, plus the byte formatting may append */
+    char text[320];
+    consume(text, Utility::formatInto(Containers::MutableStringView{text, sizeof(text)}, "{:.4f}", value));
+}
 
 /* Handle of the first context that has a value at path, or null. The
    handles of the contexts tried before are released on the way. */
@@ -263,7 +253,12 @@ Containers::Pointer<JsonObject> findName(const Contexts contexts, const NamePath
     return nullptr;
 }
 
-/* Hands the text of an operand to consume(Containers::StringView) and
+template<class Consume> void consumeBoolean(const bool value, Consume&& consume) {
+    if(value) consume("true", 4);
+    else consume("false", 5);
+}
+
+/* Hands the text of an operand to consume(data, size) and
    returns true, or prints why it has none and returns false. A token
    beginning with a quote is a string literal, without escapes; anything
    else is a name. */
@@ -275,7 +270,7 @@ template<class Consume> bool evaluateToken(const Contexts contexts, const Contai
             Utility::Error{} << "Template::render(): Unterminated string literal";
             return false;
         }
-        consume(Containers::StringView{data + 1, size - 2});
+        consume(data + 1, size - 2);
         return true;
     }
 
@@ -292,11 +287,11 @@ template<class Consume> bool evaluateToken(const Contexts contexts, const Contai
         /* A string value ends at its first zero byte */
         const char* const string = value.GetString();
         const void* const zero = std::memchr(string, '\0', value.GetStringLength());
-        consume({string, zero ? std::size_t(static_cast<const char*>(zero) - string) : value.GetStringLength()});
+        consume(string, zero ? std::size_t(static_cast<const char*>(zero) - string) : value.GetStringLength());
     } else if(value.IsBool())
-        consume(value.IsTrue() ? "true"_s : "false"_s);
+        consumeBoolean(value.IsTrue(), consume);
     else if(value.IsDouble())
-        consume(FixedText{value.GetDouble()});
+        formatFixed(value.GetDouble(), consume);
     else {
         /* Null, arrays, objects, and numbers stored as integers */
         Utility::Error{} << "Template::render(): Unsupported type for" << token;
@@ -310,28 +305,32 @@ template<class Consume> bool evaluateToken(const Contexts contexts, const Contai
    it. On the stack unless long. */
 class OperandText {
     public:
-        void assign(const Containers::StringView& text) {
-            char* const data = text.size() <= sizeof(_inline) ? _inline :
-                (_allocated = Containers::Array<char>{NoInit, text.size()}).data();
-            std::memcpy(data, text.data(), text.size());
-            _text = {data, text.size()};
-        }
-
         OperandText() = default;
+        /* The data would point into the copied-from object */
         OperandText(const OperandText&) = delete;
         OperandText& operator=(const OperandText&) = delete;
 
-        operator Containers::StringView() const { return _text; }
+        void assign(const char* const data, const std::size_t size) {
+            if(size > sizeof(_inline))
+                _data = (_allocated = Containers::Array<char>{NoInit, size}).data();
+            std::memcpy(_data, data, size);
+            _size = size;
+        }
+
+        bool matches(const char* const data, const std::size_t size) const {
+            return equals(data, size, _data, _size);
+        }
 
     private:
         char _inline[128];
         Containers::Array<char> _allocated;
-        Containers::StringView _text;
+        char* _data = _inline;
+        std::size_t _size = 0;
 };
 
-/* Hands the text of the expression in tokens to consume() and returns
-   true, or prints why it failed and returns false. count may exceed what
-   tokens holds, which is then only reported. */
+/* Hands the text of the expression in tokens to consume(data, size) and
+   returns true, or prints why it failed and returns false. count may
+   exceed what tokens holds, which is then only reported. */
 template<class Consume> bool evalDirective(const Contexts contexts, const Containers::StringView* const tokens, const std::size_t count, Consume&& consume) {
     if(count == 1) return evaluateToken(contexts, tokens[0], consume);
 
@@ -339,15 +338,15 @@ template<class Consume> bool evalDirective(const Contexts contexts, const Contai
         /* Both operands are evaluated, so both report their errors */
         OperandText first;
         bool equal = false;
-        const bool firstFound = evaluateToken(contexts, tokens[0], [&first](const Containers::StringView& text) {
-            first.assign(text);
+        const bool firstFound = evaluateToken(contexts, tokens[0], [&first](const char* const data, const std::size_t size) {
+            first.assign(data, size);
         });
-        const bool secondFound = evaluateToken(contexts, tokens[2], [&first, &equal](const Containers::StringView& text) {
-            equal = equals(text, first);
+        const bool secondFound = evaluateToken(contexts, tokens[2], [&first, &equal](const char* const data, const std::size_t size) {
+            equal = first.matches(data, size);
         });
         if(!firstFound || !secondFound) return false;
         /* Any operator other than == means "not equal" */
-        consume(equal == equals(tokens[1], "==") ? "true"_s : "false"_s);
+        consumeBoolean(equal == equals(tokens[1].data(), tokens[1].size(), "=="), consume);
         return true;
     }
 
@@ -364,8 +363,7 @@ class Output {
     public:
         explicit Output(const std::size_t capacity) { resize(capacity); }
 
-        void append(const Containers::StringView& text) {
-            const std::size_t size = text.size();
+        void append(const char* const in, const std::size_t size) {
             /* One byte stays free for the terminating zero */
             if(size >= _buffer.size() - _size) resize(_size + size + 1);
             char* const out = _buffer.data() + _size;
@@ -374,7 +372,6 @@ class Output {
             /* Most texts are a value or the few bytes between two
                directives, which fixed-size copies, overlapping where the
                size is not a power of two, write faster than a call */
-            const char* const in = text.data();
             if(size > 16) std::memcpy(out, in, size);
             else if(size >= 8) {
                 std::memcpy(out, in, 8);
@@ -416,7 +413,7 @@ Containers::String Template::render(const Contexts contexts) {
     for(std::size_t i = 0; i != partCount; ++i) {
         const Containers::StringView part = _parts[i];
         if(i % 2 == 0) {
-            output.append(part);
+            output.append(part.data(), part.size());
             continue;
         }
 
@@ -425,16 +422,16 @@ Containers::String Template::render(const Contexts contexts) {
         if(kind == DirectiveKind::End) continue;
 
         if(kind == DirectiveKind::Expression) {
-            if(!evalDirective(contexts, tokens.first, tokens.count, [&output](const Containers::StringView& text) {
-                output.append(text);
+            if(!evalDirective(contexts, tokens.first, tokens.count, [&output](const char* const data, const std::size_t size) {
+                output.append(data, size);
             })) return {};
             continue;
         }
 
         /* The condition is the tokens after the "if" */
         bool shown = false;
-        if(!evalDirective(contexts, tokens.first + 1, tokens.count - 1, [&shown](const Containers::StringView& text) {
-            shown = equals(text, "true");
+        if(!evalDirective(contexts, tokens.first + 1, tokens.count - 1, [&shown](const char* const data, const std::size_t size) {
+            shown = equals(data, size, "true");
         })) return {};
         if(shown) continue;
 
