@@ -19,7 +19,6 @@
 namespace QuenfoldEngine {
 
 using namespace Corrade;
-using namespace Corrade::Containers::Literals;
 
 namespace {
 
@@ -85,7 +84,8 @@ const char* tokenEnd(const char* token, const char* const end) {
 
 /* A directive's tokens, split at the blanks of its stored content. "if" and
    a comparison make at most four; the rest are only counted, for the
-   message about their number. */
+   message about their number. The views point into the template's store,
+   which a render never changes. */
 struct Tokens {
     explicit Tokens(const Containers::StringView& content) {
         const char* const end = content.end();
