@@ -139,6 +139,9 @@ int main(int argc, char** argv) {
     }
 
     Template t{Containers::StringView{source.data(), source.size(), Containers::StringViewFlag::NullTerminated}};
+    /* The template keeps its own copy: the source would otherwise stay
+       beside it and the output, a third copy of a large template */
+    source = std::string{};
     if(check) {
         std::fprintf(t.valid() ? stdout : stderr, "%s: %s\n", files[0], t.valid() ? "valid" : "invalid");
         return t.valid() ? Success : Failure;
