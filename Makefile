@@ -3,11 +3,13 @@
 #   make test   build everything and run the tests
 #   make demo   render the example template and watch a folder
 #   make bench  build in Release and run the benchmarks
+#   make test-windows  cross-build for Windows with MinGW, run the tests under Wine
 #   make fuzz   build the fuzzers with clang and run each for FUZZ_SECONDS
 #   make tidy   run clang-tidy on the library's and the tools' sources
 
 BUILD_DIR ?= build
 BENCH_BUILD_DIR ?= build-release
+WINDOWS_BUILD_DIR ?= build-windows
 FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 TIDY_BUILD_DIR ?= build-tidy
@@ -24,9 +26,11 @@ PACKAGES := cmake ninja-build g++ rapidjson-dev libgtest-dev libbenchmark-dev
 # npm would then conflict with it
 NODE_PACKAGES := $(if $(shell command -v npm 2>/dev/null),,nodejs npm)
 BENCH_PACKAGES := libkainjow-mustache-dev libmstch-dev inotify-tools $(NODE_PACKAGES)
+# GoogleTest from its sources, cross-built; RapidJSON is headers only
+WINDOWS_PACKAGES := cmake ninja-build rapidjson-dev googletest g++-mingw-w64-x86-64-posix wine64
 CLANG_PACKAGES := clang libclang-rt-14-dev clang-tidy
 
-.PHONY: all deps bench-deps clang-deps configure build test demo bench fuzz tidy clean
+.PHONY: all deps bench-deps clang-deps configure build test demo bench test-windows fuzz tidy clean
 
 all: build
 
@@ -75,6 +79,10 @@ bench: bench-deps
 	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS)
 	@bash bench/run.sh $(BENCH_BUILD_DIR)
 
+test-windows:
+	$(call install_packages,$(WINDOWS_PACKAGES))
+	@bash cmake/test-windows.sh $(WINDOWS_BUILD_DIR) $(JOBS)
+
 # Optimised, with assertions kept: a failed one is a finding
 fuzz: clang-deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" \
@@ -89,4 +97,4 @@ tidy: clang-deps
 		xargs -P $(JOBS) -n 1 clang-tidy -p $(TIDY_BUILD_DIR) --quiet
 
 clean:
-	rm -rf $(BUILD_DIR) $(BENCH_BUILD_DIR) $(FUZZ_BUILD_DIR) $(TIDY_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(BENCH_BUILD_DIR) $(WINDOWS_BUILD_DIR) $(FUZZ_BUILD_DIR) $(TIDY_BUILD_DIR)

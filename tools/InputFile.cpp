@@ -32,6 +32,8 @@ namespace {
 typedef struct _stat64 FileStatus;
 
 int openForReading(const char* const name) { return _open(name, _O_RDONLY|_O_BINARY); }
+/* In binary mode, as in text mode a 0x1A byte would end the input early
+   and CR LF would lose its CR */
 int standardInput() { _setmode(0, _O_BINARY); return 0; }
 int fileStatus(const int file, FileStatus& out) { return _fstat64(file, &out); }
 long long currentOffset(const int file) { return _lseeki64(file, 0, SEEK_CUR); }

@@ -21,6 +21,11 @@
 #include "tools/CommandLine.h"
 #include "tools/InputFile.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace {
 
 using namespace Corrade;
@@ -86,7 +91,7 @@ int run(int argc, char** argv) {
     }
     if(files.empty()) return commandLine.usageError("missing", "TEMPLATE");
 
-    const Containers::Optional<Containers::String> source = readInputFile(commandLine.name, files[0]);
+    Containers::Optional<Containers::String> source = readInputFile(commandLine.name, files[0]);
     if(!source) return UsageError;
 
     /* The documents stay where they are: the handles refer to them */
@@ -104,6 +109,9 @@ int run(int argc, char** argv) {
     }
 
     Template t{*source};
+    /* The template keeps its own copy: the source would otherwise stay
+       beside it and the output, a third copy of a large template */
+    source = Containers::NullOpt;
     if(check) {
         std::fprintf(t.valid() ? stdout : stderr, "%s: %s\n", files[0], t.valid() ? "valid" : "invalid");
         return t.valid() ? Success : Failure;
@@ -129,6 +137,12 @@ int run(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
+    #ifdef _WIN32
+    /* The text is bytes, passed through unchanged: in text mode a template
+       with CRLF line ends would come out with CR CR LF */
+    _setmode(_fileno(stdout), _O_BINARY);
+    #endif
+
     /* Inputs too large for the memory are refused as they are read; this
        is for what parsing and rendering them takes on top */
     try {

@@ -1,6 +1,8 @@
 #include <locale>
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <vector>
 #include <gtest/gtest.h>
 #include <Corrade/Containers/StringView.h>
 
@@ -57,7 +59,11 @@ TEST(Utils, CaseInsensitiveSearchMatchesThePlainAlgorithm) {
     std::mt19937 random{42};
     /* Few distinct bytes make matches likely; every byte value turns up too */
     const std::string alphabet{"aAbBxyZ\0\xc3\xa9\xc9\xff\x7f", 13};
-    const std::locale locales[]{std::locale{"C"}, std::locale{"C.UTF-8"}, std::locale{std::locale::classic(), new XyzFolding}};
+    std::vector<std::locale> locales{std::locale::classic(), std::locale{std::locale::classic(), new XyzFolding}};
+    /* MinGW's C++ library knows no locale but "C" */
+    try {
+        locales.emplace_back("C.UTF-8");
+    } catch(const std::runtime_error&) {}
     for(const std::locale& locale: locales) {
         for(int round = 0; round != 20000; ++round) {
             auto randomString = [&](std::size_t maxSize) {
