@@ -109,7 +109,7 @@ struct Tokens {
 class NamePath {
     public:
         explicit NamePath(const Containers::StringView& name) {
-            char* const data = name.size() + 2 <= sizeof(_inline) ? _inline :
+            char* const data = name.size() + 2 <= sizeof(_onStack) ? _onStack :
                 (_allocated = Containers::Array<char>{NoInit, name.size() + 2}).data();
             char* out = data;
             *out++ = '/';
@@ -125,7 +125,7 @@ class NamePath {
         const Containers::StringView& view() const { return _path; }
 
     private:
-        char _inline[104];
+        char _onStack[104];
         Containers::Array<char> _allocated;
         Containers::StringView _path;
 };
@@ -311,7 +311,7 @@ class OperandText {
         OperandText& operator=(const OperandText&) = delete;
 
         void assign(const char* const data, const std::size_t size) {
-            if(size > sizeof(_inline))
+            if(size > sizeof(_onStack))
                 _data = (_allocated = Containers::Array<char>{NoInit, size}).data();
             std::memcpy(_data, data, size);
             _size = size;
@@ -322,9 +322,9 @@ class OperandText {
         }
 
     private:
-        char _inline[128];
+        char _onStack[128];
         Containers::Array<char> _allocated;
-        char* _data = _inline;
+        char* _data = _onStack;
         std::size_t _size = 0;
 };
 
