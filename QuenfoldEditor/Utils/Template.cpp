@@ -91,7 +91,7 @@ struct Tokens {
         const char* const end = content.end();
         for(const char* token = content.begin(); token != end; ) {
             const char* const next = tokenEnd(token, end);
-            if(count != Capacity) first[count] = {token, std::size_t(next - token)};
+            if(count < Capacity) first[count] = {token, std::size_t(next - token)};
             ++count;
             token = next;
             while(token != end && isBlank(*token)) ++token;
