@@ -185,7 +185,7 @@ Containers::StringView firstToken(const Containers::StringView& content) {
 /* "00", "01" up to "99", for writing numbers two digits at a time */
 constexpr struct DigitPairTable {
     constexpr DigitPairTable(): data{} {
-        for(int i = 0; i != 100; ++i) {
+        for(std::size_t i = 0; i != 100; ++i) {
             data[2*i] = char('0' + i/10);
             data[2*i + 1] = char('0' + i % 10);
         }
@@ -204,7 +204,7 @@ template<class Consume> void formatFixed(const double value, Consume&& consume) 
     const double scaled = value*10000.0;
     const double magnitude = scaled < 0.0 ? -scaled : scaled;
     if(magnitude < 1099511627776.0) {
-        const auto digits = std::uint64_t(magnitude + 0.5);
+        const auto digits = std::uint64_t(magnitude + 0.5); // NOLINT(bugprone-incorrect-roundings)
         const double off = magnitude - double(digits);
         if(off < 0.49 && off > -0.49) {
             /* Written backwards from a fixed end with few branches: values
