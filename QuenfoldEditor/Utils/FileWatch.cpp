@@ -84,8 +84,9 @@ constexpr FileWatch::Event ActionEvents[]{
 };
 
 /* Record fields are read by offset, never through a FILE_NOTIFY_INFORMATION
-   pointer, so a damaged link cannot make an unaligned or out-of-bounds
-   access */
+   pointer: Windows puts records on four-byte boundaries, but Wine links them
+   back to back, and a damaged link must not make an out-of-bounds access
+   either */
 constexpr std::size_t RecordHeaderSize = offsetof(FILE_NOTIFY_INFORMATION, FileName);
 
 DWORD recordField(const Containers::ArrayView<const char> buffer, const std::size_t offset) {
@@ -294,7 +295,7 @@ void FileWatch::removeInternal(const std::size_t position) {
     const std::size_t last = _watches.size() - 1;
     if(position != last) {
         std::swap(_watches[position], _watches[last]);
-        _watchIndices[_watches[position].id] = position;
+        _watchIndices[_watches[position].id] = std::int64_t(position);
     }
     arrayRemoveSuffix(_watches, 1);
 
@@ -351,7 +352,7 @@ void FileWatch::onChangeCallback(const std::size_t directoryIndex) {
         }
 
         const std::size_t next = recordField(buffer, offset + offsetof(FILE_NOTIFY_INFORMATION, NextEntryOffset));
-        if(!next || next % sizeof(DWORD) || next > buffer.size() - offset) break;
+        if(!next || next > buffer.size() - offset) break;
         offset += next;
     }
 

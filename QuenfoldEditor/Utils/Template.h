@@ -4,9 +4,8 @@
  * @brief Class @ref QuenfoldEngine::Template
  */
 
-#include <cstdint>
 #include <initializer_list>
-#include <Corrade/Containers/Array.h>
+#include <Corrade/Containers/ArrayView.h>
 #include <Corrade/Containers/Reference.h>
 
 #include "QuenfoldEngine/StringArray.h"
@@ -41,6 +40,13 @@ Nothing is evaluated while parsing: names are looked up afresh on every
 render, so the same template can be rendered against changing documents.
 The template keeps copies of its text and no reference to the source or to
 the contexts. Neither copyable nor movable.
+
+Memory: a template parsed from a source of S bytes holds at most S + 1 bytes
+of text and 8 bytes for each literal segment and each directive (up to 16
+while that table grows), in two allocations. Rendering allocates its output
+once, S + 1 bytes, and again only when the values written outgrow their
+directives; a name, a literal or a comparison allocates nothing of its own
+unless a name is over a hundred bytes long or a compared text over 128.
 */
 class QUENFOLDEDITORUTILS_EXPORT Template {
     public:
@@ -83,26 +89,13 @@ class QUENFOLDEDITORUTILS_EXPORT Template {
         Corrade::Containers::String render(std::initializer_list<const Corrade::Containers::Reference<JsonObject>> contexts);
 
     private:
-        enum class DirectiveKind: std::uint8_t {
-            Expression = 0,
-            If = 1,
-            End = 2
-        };
-
-        struct Directive {
-            DirectiveKind kind;
-            /* The first token included: "if" for an If, "end" for an End */
-            StringArray tokens;
-        };
-
-        /* Text of the expression in tokens followed by a zero byte, or an
-           array with null data after printing why it failed */
-        Corrade::Containers::Array<char> evalDirective(Corrade::Containers::ArrayView<const Corrade::Containers::Reference<JsonObject>> contexts, StringArrayView tokens);
-
-        /* Segment i stands in front of directive i; one more segment when
-           text follows the last directive */
-        StringArray _literals;
-        Corrade::Containers::Array<Directive> _directives;
+        /* Literal text and directives alternate in source order: part 2i is
+           the text in front of directive i, possibly empty, and part 2i + 1
+           the content of directive i, its tokens with the blanks between
+           them and none around. Each part drops at least the four braces of
+           a directive and adds one zero byte, so they all fit in the source
+           size plus one that the store reserves. */
+        StringArray _parts;
         bool _valid;
 };
 

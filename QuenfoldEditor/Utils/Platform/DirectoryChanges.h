@@ -31,8 +31,10 @@ struct OVERLAPPED {
     HANDLE hEvent;
 };
 
-/* Records are DWORD-aligned, back to back in the read's buffer; the name is
-   UTF-16, not terminated, FileNameLength bytes long */
+/* Records follow each other in the read's buffer, each NextEntryOffset
+   bytes after the one before: on four-byte boundaries on Windows, back to
+   back under Wine. The name is UTF-16, not terminated, FileNameLength bytes
+   long. */
 struct FILE_NOTIFY_INFORMATION {
     DWORD NextEntryOffset;
     DWORD Action;

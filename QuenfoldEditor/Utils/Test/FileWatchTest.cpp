@@ -168,16 +168,17 @@ namespace {
 
 namespace Scripted {
 
-/* Notification records as the platform writes them, DWORD-aligned and
-   linked, the last one with a NextEntryOffset of 0 */
-std::string records(const std::initializer_list<std::pair<DWORD, std::u16string>> records) {
+/* Notification records as the platform writes them, linked, the last one
+   with a NextEntryOffset of 0. Windows starts each on a four-byte boundary;
+   Wine puts them back to back, two-byte aligned through their names. */
+std::string records(const std::initializer_list<std::pair<DWORD, std::u16string>> records, const std::size_t alignment = 4) {
     std::string bytes;
     for(const auto& record: records) {
         const DWORD start = DWORD(bytes.size());
         const DWORD header[]{0, record.first, DWORD(2*record.second.size())};
         bytes.append(reinterpret_cast<const char*>(header), sizeof(header));
         bytes.append(reinterpret_cast<const char*>(record.second.data()), 2*record.second.size());
-        bytes.resize((bytes.size() + 3)/4*4, '\0');
+        bytes.resize((bytes.size() + alignment - 1)/alignment*alignment, '\0');
         /* Linked to the next one, unless last */
         const DWORD next = &record == records.end() - 1 ? 0 : DWORD(bytes.size()) - start;
         std::memcpy(&bytes[start], &next, sizeof(DWORD));
@@ -350,7 +351,8 @@ TEST_F(FileWatchTest, CompletedRead) {
         decoded("action 0 first", records({{0, u"a"}, {1, u"b"}}), ""),
         decoded("unknown action", records({{9, u"b"}, {1, u"a"}}), a),
         decoded("last link", records({{1, u"a"}}) + records({{2, u"b"}}), a),
-        decoded("link off the grid", patched(two, 0, 6), a),
+        decoded("unaligned links", records({{4, u"a.txt"}, {5, u"bc.txt"}, {3, u"bc.txt"}}, 2),
+            "w /d/a.txt FileWatch::Event::RenameOld\nw /d/bc.txt FileWatch::Event::RenameNew\nw /d/bc.txt FileWatch::Event::Modify\n"),
         decoded("fields across the end", patched(patched(two, 0, 10232), 10236, 1), a),
         decoded("link past the end", patched(two, 0, 10244), a),
         decoded("name across the end", patched(two, 8, 20000), ""),

@@ -94,6 +94,7 @@ TEST(Template, SegmentsClassifiesAndEvaluates) {
         {"{{ p == q }}", "", "Template::render(): Undefined name p\nTemplate::render(): Undefined name q\n"},
         {"{{}}", "", "Template::render(): Number of tokens for expression unsupported: 0\n"},
         {"{{ a b c d }}", "", "Template::render(): Number of tokens for expression unsupported: 4\n"},
+        {"{{ a b c d e f g }}", "", "Template::render(): Number of tokens for expression unsupported: 7\n"},
         /* Sections */
         {"Hello {{ node.name }}!{{ if node.visible }} [shown]{{ end }} Scale: {{ scale }}", "Hello cube! [shown] Scale: 1.5000", ""},
         {"{{ if yes }}X{{ end }}{{ if textTrue }}S{{ end }}{{ if no }}N{{ end }}{{ if name }}C{{ end }}{{ if scale }}D{{ end }}", "XS", ""},
@@ -125,7 +126,6 @@ TEST(Template, SegmentsClassifiesAndEvaluates) {
     EXPECT_TRUE(t.valid());
     EXPECT_EQ(text(t.render(context.root)), "a");
 }
-
 
 TEST(Template, DoublesHaveFourDecimalsRoundedAsPrintf) {
     /* Ties at the fourth decimal, values rounding to zero, the sign of zero,
@@ -180,10 +180,37 @@ TEST(Template, RendersRepeatedlyAndGrowsPastTheSource) {
     }
 }
 
+TEST(Template, LongNamesAndComparedTexts) {
+    /* Past what names and compared texts get on the stack */
+    const std::string longName(150, 'n');
+    const std::string longValue(300, 'v');
+    Document context{"{}"};
+    auto& allocator = context.document.GetAllocator();
+    rapidjson::Value inner{rapidjson::kObjectType};
+    inner.AddMember(rapidjson::Value{longName.data(), rapidjson::SizeType(longName.size()), allocator},
+        rapidjson::Value{longValue.data(), rapidjson::SizeType(longValue.size()), allocator}, allocator);
+    context.document.AddMember("o", inner, allocator);
+    context.document.AddMember("same", rapidjson::Value{longValue.data(), rapidjson::SizeType(longValue.size()), allocator}, allocator);
+    context.document.AddMember("shorter", rapidjson::Value{longValue.data(), rapidjson::SizeType(longValue.size() - 1), allocator}, allocator);
+    context.document.AddMember("mode", "edit", allocator);
+
+    const std::string name = "o." + longName;
+    Template t{("{{ " + name + " }}|{{ " + name + " == same }}|{{ same\t==\tshorter }}|{{ if shorter != " + name + " }}n{{ end }}|"
+        "{{ if mode\t==\t'edit' }}e{{ end }}{{ if mode == 'x' }}x{{ end\tif }}.").data()};
+    EXPECT_EQ(text(t.render(context.root)), longValue + "|true|false|n|e.");
+
+    std::ostringstream out;
+    {
+        Utility::Error redirectError{&out};
+        EXPECT_EQ(text(Template{("{{ o." + longName + "x }}").data()}.render(context.root)), "");
+    }
+    EXPECT_EQ(out.str(), "Template::render(): Undefined name o." + longName + "x\n");
+}
+
 TEST(TemplateDeathTest, SourceWithoutZeroTerminator) {
     const Containers::StringView prefix{"{{ x }}", 3};
     EXPECT_DEATH(Template{prefix},
-        "^Assertion source\\.flags\\(\\) & Containers::StringViewFlag::NullTerminated failed at [^\n]*QuenfoldEditor/Utils/Template\\.cpp:138\n$");
+        "^Assertion source\\.flags\\(\\) & Containers::StringViewFlag::NullTerminated failed at .*QuenfoldEditor.Utils.Template\\.cpp:138\n$");
 }
 
 }}

@@ -1,23 +1,48 @@
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <random>
 #include <string>
-#include <sys/wait.h>
 #include <gtest/gtest.h>
+#include <Corrade/Containers/ArrayView.h>
 #include <Corrade/Containers/Optional.h>
 #include <Corrade/Containers/String.h>
 #include <Corrade/Utility/Path.h>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#if defined(__has_feature)
+#define QUENFOLD_HAS_ADDRESS_SANITIZER __has_feature(address_sanitizer)
+#else
+#define QUENFOLD_HAS_ADDRESS_SANITIZER 0
+#endif
 
 namespace {
 
 using namespace Corrade;
 
+/* Standard error is text, with the line ends of the platform; the rendered
+   text on standard output is written byte for byte */
+std::string textLines(const std::string& text) {
+    #ifdef _WIN32
+    std::string out;
+    for(const char c: text) out += c == '\n' ? "\r\n" : std::string(1, c);
+    return out;
+    #else
+    return text;
+    #endif
+}
+
 /* Files in a temporary directory, which the tool runs in */
 class QuenfoldTemplateTool: public testing::Test {
     protected:
         void SetUp() override {
-            std::string pattern = testing::TempDir() + "quenfold-template-XXXXXX";
-            ASSERT_TRUE(mkdtemp(&pattern[0]));
-            _directory = pattern;
+            _directory = testing::TempDir() + "quenfold-template-" + std::to_string(std::random_device{}());
+            ASSERT_TRUE(std::filesystem::create_directory(_directory));
             const char* const files[][2]{
                 {"scene.txt", "Hello {{ node.name }}!{{ if node.visible }} [shown]{{ end }} Scale: {{ scale }}\n"},
                 {"scene.json", R"({"node": {"name": "cube", "visible": true}, "scale": 1.5})"},
@@ -25,6 +50,7 @@ class QuenfoldTemplateTool: public testing::Test {
                 {"bad.json", R"({"a": 1.0 "b": 2.0})"},
                 {"broken.txt", "abc {{ x"},
                 {"empty.txt", "{{ if 'a' == 'b' }}text{{ end }}"},
+                {"crlf.txt", "a\r\n{{ 'b' }}\r\n"},
             };
             for(const auto& file: files)
                 ASSERT_TRUE(Utility::Path::write(Utility::Path::join(_directory.c_str(), file[0]),
@@ -32,7 +58,7 @@ class QuenfoldTemplateTool: public testing::Test {
         }
 
         void TearDown() override {
-            EXPECT_EQ(std::system(("rm -rf '" + _directory + "'").c_str()), 0);
+            std::filesystem::remove_all(_directory);
         }
 
         std::string read(const char* const name) const {
@@ -41,12 +67,22 @@ class QuenfoldTemplateTool: public testing::Test {
         }
 
         /* Exit code of the tool with the arguments, its output in out and
-           err */
-        int run(const std::string& arguments) const {
-            const std::string command = "cd '" + _directory + "' && '" QUENFOLD_TEMPLATE_BINARY "' " + arguments + " >out 2>err";
+           err; the shell runs limits first */
+        int run(const std::string& arguments, const std::string& limits = {}) const {
+            #ifdef _WIN32
+            /* cmd.exe, which gives the exit code as it is */
+            const std::string command = "cd /d \"" + _directory + "\" && " + limits + "\"" + _binary.string() + "\" " + arguments + " >out 2>err";
+            return std::system(command.c_str());
+            #else
+            const std::string command = "cd '" + _directory + "' && " + limits + "'" + _binary.string() + "' " + arguments + " >out 2>err";
             const int status = std::system(command.c_str());
             return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            #endif
         }
+
+        /* A cross build names the tool from the root of a drive: the drive
+           of the test's working directory, before cd /d changes it */
+        const std::filesystem::path _binary = std::filesystem::absolute(QUENFOLD_TEMPLATE_BINARY);
 
         std::string _directory;
 };
@@ -63,6 +99,7 @@ TEST_F(QuenfoldTemplateTool, RendersChecksAndFails) {
         {"scene.txt first.json scene.json", 0, "Hello cube! [shown] Scale: 2.0000\n", ""},
         {"- scene.json < scene.txt", 0, "Hello cube! [shown] Scale: 1.5000\n", ""},
         {"-- empty.txt", 0, "", ""},
+        {"crlf.txt", 0, "a\r\nb\r\n", ""},
         {"--check scene.txt", 0, "scene.txt: valid\n", ""},
         {"--check broken.txt scene.json", 1, "", syntaxError + "broken.txt: invalid\n"},
         {"broken.txt", 1, "", syntaxError},
@@ -76,7 +113,7 @@ TEST_F(QuenfoldTemplateTool, RendersChecksAndFails) {
         SCOPED_TRACE(c.arguments);
         EXPECT_EQ(run(c.arguments), c.code);
         EXPECT_EQ(read("out"), c.out);
-        EXPECT_EQ(read("err"), c.err);
+        EXPECT_EQ(read("err"), textLines(c.err));
     }
 
     EXPECT_EQ(run("--help"), 0);
@@ -84,5 +121,47 @@ TEST_F(QuenfoldTemplateTool, RendersChecksAndFails) {
     EXPECT_EQ(help.find("Usage: quenfold-template [--check] TEMPLATE [CONTEXT.json ...]\n"), 0u);
     EXPECT_NE(help.find("prints\n  Hello cube! [shown] Scale: 1.5000\n"), std::string::npos);
 }
+
+#ifndef _WIN32
+/* Nothing given on the command line crashes it, blocks it or makes it read
+   without end */
+TEST_F(QuenfoldTemplateTool, RefusesWhatItCannotRead) {
+    const std::string deepest = std::string(512, '[') + std::string(512, ']');
+    const std::string tooDeep = std::string(100000, '[') + std::string(100000, ']');
+    for(const auto& file: {std::make_pair("deepest.json", deepest), std::make_pair("deep.json", tooDeep)})
+        ASSERT_TRUE(Utility::Path::write(Utility::Path::join(_directory.c_str(), file.first),
+            Containers::ArrayView<const char>{file.second.data(), file.second.size()}));
+    ASSERT_EQ(mkfifo((_directory + "/fifo").c_str(), 0600), 0);
+    /* Larger than the address space the tool gets below, and no disk space
+       taken */
+    ASSERT_TRUE(Utility::Path::write(Utility::Path::join(_directory.c_str(), "huge.txt"), {}));
+    ASSERT_EQ(truncate((_directory + "/huge.txt").c_str(), 3ll << 30), 0);
+
+    const std::string cannotRead = "quenfold-template: cannot read ";
+    const struct {
+        const char* arguments;
+        const char* limits;
+        int code;
+        std::string out, err;
+    } cases[]{
+        {"scene.txt deepest.json scene.json", "", 0, "Hello cube! [shown] Scale: 1.5000\n", ""},
+        {"scene.txt deep.json", "", 2, "", "quenfold-template: deep.json: offset 512: Arrays and objects nested deeper than 512 levels.\n"},
+        {"/dev/zero", "", 2, "", cannotRead + "/dev/zero: not a regular file\n"},
+        {"scene.txt fifo", "", 2, "", cannotRead + "fifo: not a regular file\n"},
+        {". scene.json", "", 2, "", cannotRead + ".: not a regular file\n"},
+        /* The address space of a sanitized process is its own business */
+        #if !defined(__SANITIZE_ADDRESS__) && !QUENFOLD_HAS_ADDRESS_SANITIZER
+        {"huge.txt", "ulimit -v 1000000 && ", 2, "", cannotRead + "huge.txt: out of memory\n"},
+        {"- < /dev/zero", "ulimit -v 1000000 && ", 2, "", cannotRead + "-: out of memory\n"},
+        #endif
+    };
+    for(const auto& c: cases) {
+        SCOPED_TRACE(c.arguments);
+        EXPECT_EQ(run(c.arguments, c.limits), c.code);
+        EXPECT_EQ(read("out"), c.out);
+        EXPECT_EQ(read("err"), c.err);
+    }
+}
+#endif
 
 }
