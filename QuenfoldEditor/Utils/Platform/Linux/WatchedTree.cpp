@@ -142,17 +142,32 @@ void WatchedTree::recordEntry(const DWORD action, const std::size_t parent, cons
 }
 
 /* The kernel watch first, the listing after, so that an entry created in
-   between is seen by one or the other. Returns the errno of a failed watch;
-   a directory already watched by the tree under another name (a bind
-   mount) is left to that name. */
+   between is seen by one or the other. Returns the errno of a failed watch. */
 int WatchedTree::watchNode(const std::size_t node, const int directory, const bool report) {
     _nodes[node].identity = _system.identity(directory);
     _nodes[node].hasIdentity = true;
-    const int watch = _system.acquireWatch(directory, *this);
+    int watch = _system.acquireWatch(directory, *this);
     if(watch < 0) return errno;
-    if(!_nodeByWatch.emplace(watch, node).second) return 0;
+    const auto found = _nodeByWatch.find(watch);
+    if(found != _nodeByWatch.end()) {
+        /* A directory above it, mounted here again, is left to its first
+           name */
+        if(isAncestor(found->second, node)) return 0;
+        /* Moved here, and the events have yet to tell: it is new here, as
+           the events will have it gone from its old name */
+        dropNode(found->second);
+        watch = _system.acquireWatch(directory, *this);
+        if(watch < 0) return errno;
+    }
+    _nodeByWatch.emplace(watch, node);
     _nodes[node].watch = watch;
     return scan(node, directory, report);
+}
+
+bool WatchedTree::isAncestor(const std::size_t ancestor, std::size_t node) const {
+    for(; node != NoNode; node = _nodes[node].parent)
+        if(node == ancestor) return true;
+    return false;
 }
 
 /* With report, every entry is reported as added, once: a directory created
@@ -184,16 +199,19 @@ void WatchedTree::addDirectory(const std::size_t parent, const Containers::Strin
     const std::size_t existing = child(parent, name);
     /* Watched already: it took the name of a directory renamed before the
        tree heard of either */
-    if(existing != NoNode && _nodes[existing].watch >= 0 && isAt(existing, parent, name)) return;
+    if(existing != NoNode && _nodes[existing].watch >= 0 && whatIsAt(existing, parent, name) == Found::Same) return;
     if(existing != NoNode) dropNode(existing);
     reach(addNode(parent, name));
 }
 
-bool WatchedTree::isAt(const std::size_t node, const std::size_t parent, const Containers::StringView name) {
+/* Whether the directory of the node is at that name, another one, or
+   neither can be told because later changes took the way there */
+WatchedTree::Found WatchedTree::whatIsAt(const std::size_t node, const std::size_t parent, const Containers::StringView name) {
     const OpenDirectory directory{_system, openNode(parent)};
-    if(directory < 0) return false;
+    if(directory < 0) return Found::Unknown;
     const OpenDirectory found{_system, _system.open(directory, name)};
-    return found >= 0 && _system.identity(found) == _nodes[node].identity;
+    if(found < 0) return Found::Unknown;
+    return _system.identity(found) == _nodes[node].identity ? Found::Same : Found::Other;
 }
 
 /* Watches a directory that has no watch yet; one that cannot be found where
@@ -279,15 +297,17 @@ void WatchedTree::moved(const int fromWatch, const Containers::StringView fromNa
     }
     if(!isDirectory) return;
 
-    /* The directory it replaced, or the one a scan made of it, goes */
+    /* A scan found it there already. Otherwise the directory it replaced
+       goes. */
     const std::size_t replaced = child(to, toName);
+    if(moving == NoNode && replaced != NoNode && _nodes[replaced].watch >= 0 && whatIsAt(replaced, to, toName) != Found::Other) return;
     if(replaced != NoNode && replaced != moving) dropNode(replaced);
     /* A directory renamed before the tree knew of it is new to the tree. So
        is one whose old name another directory took before the tree heard of
        the rename, and which the tree watches under that name since: the
        watch stays with the name, where the other directory's creation is
        about to be told. */
-    if(moving != NoNode && _nodes[moving].watch >= 0 && !isAt(moving, to, toName)) moving = NoNode;
+    if(moving != NoNode && _nodes[moving].watch >= 0 && whatIsAt(moving, to, toName) == Found::Other) moving = NoNode;
     if(moving == NoNode) {
         reach(addNode(to, toName));
         return;

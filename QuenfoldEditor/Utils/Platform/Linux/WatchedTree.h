@@ -98,6 +98,7 @@ class WatchedTree {
 
         std::size_t addNode(std::size_t parent, Corrade::Containers::StringView name);
         void dropNode(std::size_t node);
+        bool isAncestor(std::size_t ancestor, std::size_t node) const;
         std::size_t nodeOfWatch(int watch) const;
         std::size_t child(std::size_t node, Corrade::Containers::StringView name) const;
         Corrade::Containers::String path(std::size_t node) const;
@@ -107,7 +108,8 @@ class WatchedTree {
         void recordEntry(DWORD action, std::size_t parent, Corrade::Containers::StringView name);
         void addDirectory(std::size_t parent, Corrade::Containers::StringView name);
         void reach(std::size_t node);
-        bool isAt(std::size_t node, std::size_t parent, Corrade::Containers::StringView name);
+        enum class Found { Same, Other, Unknown };
+        Found whatIsAt(std::size_t node, std::size_t parent, Corrade::Containers::StringView name);
         int watchNode(std::size_t node, int directory, bool report);
         int scan(std::size_t node, int directory, bool report);
         bool wasScanned(int watch, Corrade::Containers::StringView name);
