@@ -1,6 +1,7 @@
 # Entry points. Each target first installs what is missing (on Debian, as
 # root), then configures and builds with CMake and Ninja.
-#   make test   build everything and run the tests
+#   make test   build everything and run the tests, but the soak
+#   make soak   build and run the minute-long soak test of the file watcher
 #   make demo   render the example template and watch a folder
 #   make bench  build in Release and run the benchmarks
 
@@ -20,7 +21,7 @@ PACKAGES := cmake ninja-build g++ rapidjson-dev libgtest-dev libbenchmark-dev
 NODE_PACKAGES := $(if $(shell command -v npm 2>/dev/null),,nodejs npm)
 BENCH_PACKAGES := libkainjow-mustache-dev libmstch-dev inotify-tools $(NODE_PACKAGES)
 
-.PHONY: all deps bench-deps configure build test demo bench clean
+.PHONY: all deps bench-deps configure build test soak demo bench clean
 
 all: build
 
@@ -56,7 +57,10 @@ build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 test: build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) -LE soak
+
+soak: build
+	ctest --test-dir $(BUILD_DIR) --verbose -L soak
 
 demo: build
 	@bash examples/demo.sh $(BUILD_DIR)

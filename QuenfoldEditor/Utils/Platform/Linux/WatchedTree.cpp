@@ -1,6 +1,7 @@
 #include "QuenfoldEditor/Utils/Platform/Linux/WatchedTree.h"
 
 #include <cerrno>
+#include <iterator>
 #include <utility>
 #include <Corrade/Containers/GrowableArray.h>
 #include <Corrade/Containers/StringIterable.h>
@@ -89,6 +90,9 @@ void WatchedTree::dropNode(const std::size_t node) {
         _system.releaseWatch(dropped.watch, *this);
     }
     _unreached.erase(node);
+    _movedTo.erase(node);
+    for(auto it = _movedTo.begin(); it != _movedTo.end(); )
+        it = it->second == node ? _movedTo.erase(it) : std::next(it);
     _nodes[dropped.parent].children.erase(std::string{dropped.name.data(), dropped.name.size()});
     dropped = Node{};
     arrayAppend(_freeNodes, node);
@@ -146,18 +150,17 @@ void WatchedTree::recordEntry(const DWORD action, const std::size_t parent, cons
 int WatchedTree::watchNode(const std::size_t node, const int directory, const bool report) {
     _nodes[node].identity = _system.identity(directory);
     _nodes[node].hasIdentity = true;
-    int watch = _system.acquireWatch(directory, *this);
+    const int watch = _system.acquireWatch(directory, *this);
     if(watch < 0) return errno;
     const auto found = _nodeByWatch.find(watch);
+    /* Watched already under another name: moved here, with the events yet
+       to tell, which happened to it there. It stays there until they have
+       told, and then comes here if they have it leave the tree (a move into
+       a directory that was not watched yet). A directory above it mounted
+       here again just stays. */
     if(found != _nodeByWatch.end()) {
-        /* A directory above it, mounted here again, is left to its first
-           name */
-        if(isAncestor(found->second, node)) return 0;
-        /* Moved here, and the events have yet to tell: it is new here, as
-           the events will have it gone from its old name */
-        dropNode(found->second);
-        watch = _system.acquireWatch(directory, *this);
-        if(watch < 0) return errno;
+        if(!isAncestor(found->second, node)) _movedTo[found->second] = node;
+        return 0;
     }
     _nodeByWatch.emplace(watch, node);
     _nodes[node].watch = watch;
@@ -179,7 +182,16 @@ int WatchedTree::scan(const std::size_t node, const int directory, const bool re
     for(const DirectorySystem::Entry& entry: entries) {
         if(report && _scanned.insert(scanKey(watch, entry.name)).second)
             recordEntry(FILE_ACTION_ADDED, node, entry.name);
-        if(!entry.isDirectory || child(node, entry.name) != NoNode) continue;
+        if(!entry.isDirectory) continue;
+        /* Known and watched already: its contents are told again only when
+           reporting */
+        const std::size_t known = child(node, entry.name);
+        if(known != NoNode) {
+            if(!report || _nodes[known].watch < 0) continue;
+            const OpenDirectory opened{_system, _system.open(directory, entry.name)};
+            if(opened >= 0 && _system.identity(opened) == _nodes[known].identity && scan(known, opened, report) == ENOSPC) return ENOSPC;
+            continue;
+        }
 
         const std::size_t added = addNode(node, entry.name);
         const OpenDirectory opened{_system, _system.open(directory, entry.name)};
@@ -268,10 +280,24 @@ void WatchedTree::moved(const int fromWatch, const Containers::StringView fromNa
     std::size_t moving = from != NoNode && isDirectory ? child(from, fromName) : NoNode;
     if(from != NoNode) wasScanned(fromWatch, fromName);
 
-    /* Out of the tree: nothing is heard of it any more */
+    /* Out of the tree: nothing is heard of it any more. Unless a scan found
+       it where it went. */
     if(to == NoNode) {
         recordEntry(FILE_ACTION_REMOVED, from, fromName);
-        if(moving != NoNode) dropNode(moving);
+        const auto movedTo = moving == NoNode ? _movedTo.end() : _movedTo.find(moving);
+        if(movedTo == _movedTo.end()) {
+            if(moving != NoNode) dropNode(moving);
+            return;
+        }
+        const std::size_t there = movedTo->second;
+        _movedTo.erase(movedTo);
+        const std::size_t parent = _nodes[there].parent;
+        const Containers::String name = _nodes[there].name;
+        dropNode(there);
+        moveNode(moving, parent, name);
+        /* Its contents as they are now, since nothing told of them there */
+        const OpenDirectory directory{_system, openNode(moving)};
+        if(directory >= 0 && scan(moving, directory, true) == ENOSPC) _changes.appendLoss();
         return;
     }
 
@@ -312,12 +338,16 @@ void WatchedTree::moved(const int fromWatch, const Containers::StringView fromNa
         reach(addNode(to, toName));
         return;
     }
-    Node& node = _nodes[moving];
-    _nodes[from].children.erase(std::string{node.name.data(), node.name.size()});
-    node.name = Containers::String{toName};
-    node.parent = to;
-    _nodes[to].children.emplace(std::string{toName.data(), toName.size()}, moving);
-    if(node.watch < 0) reach(moving);
+    moveNode(moving, to, toName);
+    if(_nodes[moving].watch < 0) reach(moving);
+}
+
+void WatchedTree::moveNode(const std::size_t node, const std::size_t parent, const Containers::StringView name) {
+    Node& moved = _nodes[node];
+    _nodes[moved.parent].children.erase(std::string{moved.name.data(), moved.name.size()});
+    moved.name = Containers::String{name};
+    moved.parent = parent;
+    _nodes[parent].children.emplace(std::string{name.data(), name.size()}, node);
 }
 
 void WatchedTree::watchLost(const int watch) {

@@ -98,6 +98,7 @@ class WatchedTree {
 
         std::size_t addNode(std::size_t parent, Corrade::Containers::StringView name);
         void dropNode(std::size_t node);
+        void moveNode(std::size_t node, std::size_t parent, Corrade::Containers::StringView name);
         bool isAncestor(std::size_t ancestor, std::size_t node) const;
         std::size_t nodeOfWatch(int watch) const;
         std::size_t child(std::size_t node, Corrade::Containers::StringView name) const;
@@ -124,6 +125,9 @@ class WatchedTree {
         /* Directories that could not be reached when they appeared, to try
            again once the events have caught up */
         std::unordered_set<std::size_t> _unreached;
+        /* Directories that a scan found under another name, by the node the
+           tree has for them, to the node of the name they were found at */
+        std::unordered_map<std::size_t, std::size_t> _movedTo;
         /* Entries a scan reported, by the watch of their directory and their
            name: their own creation event may still be queued behind the
            scan, and must not report them twice */
