@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -75,6 +76,10 @@ struct FileWatchLinuxTest: testing::Test {
         while(deliver(watcher), !done() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds{2});
         return done();
+    }
+
+    static std::size_t openDescriptors() {
+        return std::distance(fs::directory_iterator{"/proc/self/fd"}, fs::directory_iterator{});
     }
 
     static bool contains(const std::vector<Change>& changes, const Change& change) {
@@ -194,8 +199,7 @@ TEST_F(FileWatchLinuxTest, FileInNestedDirectory) {
 }
 
 TEST_F(FileWatchLinuxTest, RemoveClearDestroy) {
-    const auto openDescriptors = [] { return std::distance(fs::directory_iterator{"/proc/self/fd"}, fs::directory_iterator{}); };
-    const auto descriptors = openDescriptors();
+    const std::size_t descriptors = openDescriptors();
     {
         FileWatch watcher;
         std::vector<Change> removed, inner;
@@ -241,6 +245,129 @@ TEST_F(FileWatchLinuxTest, RemoveClearDestroy) {
         writeWitnessed("w/d/f");
     }
     EXPECT_EQ(openDescriptors(), descriptors);
+}
+
+/* A directory that leaves the tree is heard of no more; one that comes in
+   is told with its contents, also those written right after it came */
+TEST_F(FileWatchLinuxTest, MovedOutAndIn) {
+    fs::create_directories(at("w/gone"));
+    fs::create_directories(at("out/came/sub"));
+    write("out/came/sub/old");
+    FileWatch watcher;
+    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+
+    fs::rename(at("w/gone"), at("out/gone"));
+    write("out/gone/after", "x");
+    fs::rename(at("out/came"), at("w/came"));
+    write("w/came/created", "x");
+    write("w/came/sub/old", "x");
+    std::vector<Change> changes = settle(watcher);
+    /* Whether the writes are told apart from the additions depends on when
+       the scan runs */
+    changes.erase(std::remove_if(changes.begin(), changes.end(), [](const Change& change) {
+        return change.event == Event::Modify && (change.path == "w/came/created" || change.path == "w/came/sub/old");
+    }), changes.end());
+    std::sort(changes.begin(), changes.end());
+    changes.erase(std::unique(changes.begin(), changes.end()), changes.end());
+    EXPECT_EQ(changes, (std::vector<Change>{
+        {"w/came", Event::Add}, {"w/came", Event::Modify},
+        {"w/came/created", Event::Add}, {"w/came/sub", Event::Add}, {"w/came/sub", Event::Modify},
+        {"w/came/sub/old", Event::Add}, {"w/gone", Event::Remove}}));
+}
+
+/* Kernel watches are shared between overlapping trees, in one watcher or
+   in two, and stay while any of them needs them */
+TEST_F(FileWatchLinuxTest, OverlappingTrees) {
+    FileWatch first, second;
+    std::vector<Change> inner;
+    ASSERT_EQ(first.watch(at("w").data(), recorder(log)), 1);
+    ASSERT_EQ(first.watch(at("w/d").data(), recorder(log)), 2);
+    ASSERT_EQ(second.watch(at("w/d").data(), recorder(inner)), 1);
+
+    /* Reported by both directories of the first watcher, each report
+       matching both of its watches */
+    write("w/d/a");
+    std::vector<Change> changes = settle(first);
+    std::sort(changes.begin(), changes.end());
+    EXPECT_EQ(changes, (std::vector<Change>{{"w/d", Event::Modify}, {"w/d", Event::Modify}, {"w/d/a", Event::Add}, {"w/d/a", Event::Add}, {"w/d/a", Event::Add}, {"w/d/a", Event::Add}}));
+    EXPECT_TRUE(poll(second, [&] { return !inner.empty(); }));
+    EXPECT_EQ(inner, (std::vector<Change>{{"w/d/a", Event::Add}}));
+
+    first.remove(2);
+    inner.clear();
+    write("w/d/b");
+    EXPECT_EQ(settle(first), (std::vector<Change>{{"w/d/b", Event::Add}, {"w/d", Event::Modify}}));
+    EXPECT_TRUE(poll(second, [&] { return !inner.empty(); }));
+    EXPECT_EQ(inner, (std::vector<Change>{{"w/d/b", Event::Add}}));
+
+    first.remove(1);
+    write("w/d/c");
+    EXPECT_TRUE(poll(second, [&] { return inner.size() == 2; }));
+    EXPECT_EQ(inner.back(), (Change{"w/d/c", Event::Add}));
+}
+
+/* The watch stays with the directory, and so do the watches of what is
+   created in it afterwards, under the paths of its old name */
+TEST_F(FileWatchLinuxTest, RootRenamed) {
+    FileWatch watcher;
+    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+    fs::rename(at("w"), at("w2"));
+    fs::create_directory(at("w2/sub"));
+    fs::create_directories(at("w/sub"));
+    write("w/sub/foreign");
+    write("w2/sub/own");
+    write("w2/.fence");
+    EXPECT_TRUE(poll(watcher, [&] { return contains(log, {"w/.fence", Event::Add}); }));
+    EXPECT_EQ(log, (std::vector<Change>{{"w/sub", Event::Add}, {"w/sub/own", Event::Add}, {"w/sub", Event::Modify}, {"w/.fence", Event::Add}}));
+}
+
+/* Far more than the per-user limit of inotify instances */
+TEST_F(FileWatchLinuxTest, ThousandDirectories) {
+    const std::size_t descriptors = openDescriptors();
+    {
+        FileWatch watcher;
+        for(int i = 0; i != 1000; ++i) {
+            /* Not a prefix of one another */
+            const std::string directory = at("many/" + std::to_string(i) + "-");
+            fs::create_directories(directory);
+            ASSERT_EQ(watcher.watch(directory.data(), recorder(log)), i + 1);
+        }
+        write("many/999-/last");
+        write("many/0-/first");
+        EXPECT_TRUE(poll(watcher, [&] { return log.size() == 2; }));
+        /* Directories complete their reads in no particular order */
+        std::sort(log.begin(), log.end());
+        EXPECT_EQ(log, (std::vector<Change>{{"many/0-/first", Event::Add}, {"many/999-/last", Event::Add}}));
+    }
+    EXPECT_EQ(openDescriptors(), descriptors);
+}
+
+/* Returns when a change arrives and not before; or when the time is up */
+TEST_F(FileWatchLinuxTest, UpdateWithTimeout) {
+    using Clock = std::chrono::steady_clock;
+    FileWatch watcher;
+    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+    const Clock::time_point idleStart = Clock::now();
+    delivering = true;
+    EXPECT_FALSE(watcher.update(50));
+    EXPECT_GE(Clock::now() - idleStart, std::chrono::milliseconds{50});
+    EXPECT_TRUE(log.empty());
+
+    std::atomic<Clock::rep> written{0};
+    std::thread writer{[&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds{100});
+        written = Clock::now().time_since_epoch().count();
+        write("w/late");
+    }};
+    const Clock::time_point start = Clock::now();
+    bool delivered = false;
+    while(!delivered && Clock::now() - start < std::chrono::seconds{10}) delivered = watcher.update(10000);
+    const Clock::rep returned = Clock::now().time_since_epoch().count();
+    delivering = false;
+    writer.join();
+    EXPECT_TRUE(delivered);
+    EXPECT_GE(returned, written.load());
+    EXPECT_EQ(log, (std::vector<Change>{{"w/late", Event::Add}}));
 }
 
 }}
