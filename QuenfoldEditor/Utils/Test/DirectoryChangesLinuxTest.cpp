@@ -254,6 +254,8 @@ TEST_F(DirectoryChangesLinuxTest, HandleContract) {
         {[&] { return BOOL(CreateFileA((root/"missing").c_str(), 1, 7, nullptr, OPEN_EXISTING, 0x42000000, nullptr) != INVALID_HANDLE_VALUE); }, ERROR_FILE_NOT_FOUND},
         {[&] { return BOOL(CreateFileA((root/"missing"/"w").c_str(), 1, 7, nullptr, OPEN_EXISTING, 0x42000000, nullptr) != INVALID_HANDLE_VALUE); }, ERROR_PATH_NOT_FOUND},
         {[&] { write(root/"file"); return BOOL(CreateFileA((root/"file").c_str(), 1, 7, nullptr, OPEN_EXISTING, 0x42000000, nullptr) != INVALID_HANDLE_VALUE); }, ERROR_DIRECTORY},
+        /* The handle of a failed open keeps its reason */
+        {[&] { return ReadDirectoryChangesW(INVALID_HANDLE_VALUE, buffer, 16, TRUE, 0x53, nullptr, &other, Reader::completed); }, ERROR_DIRECTORY},
     };
     for(const auto& failure: failures) {
         EXPECT_EQ(failure.call(), FALSE);
