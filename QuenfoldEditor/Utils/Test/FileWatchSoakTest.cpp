@@ -101,6 +101,7 @@ TEST(FileWatchSoak, RandomTraffic) {
     /* Every path the tree ever had, relative to it; writes not yet seen
        reported, by path */
     std::set<std::string> everExisted;
+    std::vector<std::string> neverExisted;
     std::multiset<std::string> writesSinceRead, unreportedWrites;
     std::vector<std::string> directories, files;
     const auto rescan = [&] {
@@ -133,7 +134,10 @@ TEST(FileWatchSoak, RandomTraffic) {
                 return;
             }
             const std::string relative = path.substr(prefix.size());
-            if(!everExisted.count(relative)) ++figures.neverExisted;
+            if(!everExisted.count(relative)) {
+                ++figures.neverExisted;
+                neverExisted.push_back(relative);
+            }
             if(event == Event::Add || event == Event::Modify) unreportedWrites.erase(relative);
             model.apply(relative, event);
         }), 1);
@@ -263,6 +267,7 @@ TEST(FileWatchSoak, RandomTraffic) {
         << "Writes " << figures.writes << ", gone before the next read " << figures.writesGoneBeforeRead << ", never reported " << figures.writesUnreported << "\n"
         << "Entries on disk " << disk.size() << ", not in the events' tree " << missing.size() << ", in it but not on disk " << extra.size() << "\n"
         << "Calls of removed watches " << figures.removedWatchCalls << ", events for positions gone " << std::count(warningText.begin(), warningText.end(), '\n') << std::endl;
+    for(const std::string& path: neverExisted) std::cout << "  never existed " << path << "\n";
     for(const std::string& path: missing) std::cout << "  missing " << path << "\n";
     for(const std::string& path: extra) std::cout << "  extra " << path << "\n";
     for(const std::string& path: unreportedWrites) std::cout << "  unreported write " << path << "\n";

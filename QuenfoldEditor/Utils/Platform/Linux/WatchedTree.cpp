@@ -285,7 +285,9 @@ void WatchedTree::moved(const int fromWatch, const Containers::StringView fromNa
     if(to == NoNode) {
         recordEntry(FILE_ACTION_REMOVED, from, fromName);
         const auto movedTo = moving == NoNode ? _movedTo.end() : _movedTo.find(moving);
-        if(movedTo == _movedTo.end()) {
+        /* Where the model has the new place inside the directory itself,
+           the model is too far behind to move it there */
+        if(movedTo == _movedTo.end() || isAncestor(moving, movedTo->second)) {
             if(moving != NoNode) dropNode(moving);
             return;
         }
