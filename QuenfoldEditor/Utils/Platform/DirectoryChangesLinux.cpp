@@ -24,6 +24,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <Corrade/Containers/GrowableArray.h>
+#include <Corrade/Containers/Pair.h>
 #include <Corrade/Containers/Pointer.h>
 #include <Corrade/Containers/String.h>
 #include <Corrade/Containers/StringView.h>
