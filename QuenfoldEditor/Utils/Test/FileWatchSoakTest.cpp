@@ -234,7 +234,10 @@ TEST(FileWatchSoak, RandomTraffic) {
             ++figures.operations[operation];
             rescan();
             /* Bounded, so that the kernel's queue never overflows */
-            if(directories.size() + files.size() > 400) fs::remove_all(at(directories.size() > 1 ? directories[1] : files.front()));
+            if(directories.size() + files.size() > 400) {
+                fs::remove_all(at(directories.size() > 1 ? directories[1] : files.front()));
+                rescan();
+            }
         }
 
         /* Everything before the fence arrives with it or before it */

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <utility>
 #include <dirent.h>
@@ -20,9 +21,10 @@ namespace {
 
 /* Names created, deleted and moved, contents written, times set */
 constexpr std::uint32_t WatchMask = IN_CREATE|IN_DELETE|IN_MOVED_FROM|IN_MOVED_TO|IN_MODIFY|IN_ATTRIB|IN_EXCL_UNLINK|IN_ONLYDIR;
-/* Enough to take a full default kernel queue in one wait, bounded so that a
-   writer outpacing us cannot keep a wait from returning */
-constexpr int MaxReadsPerWait = 64;
+/* Enough to take a full default kernel queue in one go, bounded so that a
+   writer outpacing us cannot keep a wait or a fence from ending */
+constexpr int MaxReadsInARow = 64;
+constexpr std::size_t ReadSize = 64*1024;
 /* The longest the kernel is given to queue a rename's second half after the
    first, in nanoseconds */
 constexpr std::int64_t RenameHalvesApart = 1000000;
@@ -43,6 +45,19 @@ template<class T> void removeOne(Containers::Array<T*>& array, T* const value) {
 
 template<class T> void appendUnique(Containers::Array<T*>& array, T* const value) {
     if(std::find(array.begin(), array.end(), value) == array.end()) arrayAppend(array, value);
+}
+
+/* The kernel's records are aligned only as far as its own buffer was */
+inotify_event headerAt(const char* const data) {
+    inotify_event header;
+    std::memcpy(&header, data, sizeof(inotify_event));
+    return header;
+}
+
+/* The name is padded with zeros to keep the next record aligned */
+Containers::StringView nameOf(const inotify_event& header, const char* const data) {
+    const char* const name = data + sizeof(inotify_event);
+    return {name, header.len ? std::strlen(name) : 0};
 }
 
 }
@@ -74,68 +89,96 @@ void InotifyInstance::touch(WatchedTree& tree) {
     _changed = true;
 }
 
+/* Appends one read's worth of events to the queue; false when the kernel had
+   none */
+bool InotifyInstance::readKernel() {
+    /* What was handled goes once it is most of the queue, which keeps the
+       cost of moving the rest down to a constant per event */
+    if(_queueBegin && 2*_queueBegin >= _queue.size()) {
+        std::memmove(_queue.data(), _queue.data() + _queueBegin, _queue.size() - _queueBegin);
+        arrayRemoveSuffix(_queue, _queueBegin);
+        _queueBegin = 0;
+    }
+    const std::size_t end = _queue.size();
+    arrayResize(_queue, NoInit, end + ReadSize);
+    ssize_t length;
+    do length = ::read(_descriptor, _queue.data() + end, ReadSize);
+    while(length < 0 && errno == EINTR);
+    arrayRemoveSuffix(_queue, ReadSize - std::max<ssize_t>(length, 0));
+    for(std::size_t offset = end; offset < _queue.size(); ++_read)
+        offset += sizeof(inotify_event) + headerAt(_queue.data() + offset).len;
+    return length > 0;
+}
+
+bool InotifyInstance::next(Event& event) {
+    if(_queueBegin == _queue.size()) return false;
+    const char* const data = _queue.data() + _queueBegin;
+    const inotify_event header = headerAt(data);
+    event = Event{_handled++, header.wd, header.mask, header.cookie, nameOf(header, data)};
+    _queueBegin += sizeof(inotify_event) + header.len;
+    return true;
+}
+
 bool InotifyInstance::read() {
     _changed = false;
-    for(int reads = 0; reads != MaxReadsPerWait; ++reads) {
-        const ssize_t length = ::read(_descriptor, _events, sizeof(_events));
-        if(length < 0 && errno == EINTR) continue;
-        if(length <= 0) {
-            queueEmpty();
-            break;
-        }
-        for(std::size_t offset = 0; offset < std::size_t(length); ) {
-            const inotify_event& event = *reinterpret_cast<const inotify_event*>(_events + offset);
-            dispatch(event);
-            offset += sizeof(inotify_event) + event.len;
-        }
+    for(int reads = 0; ; ++reads) {
+        for(Event event; next(event); ) dispatch(event);
+        if(reads == MaxReadsInARow) break;
+        if(readKernel()) continue;
+        queueEmpty();
+        /* Catching up can list directories, which reads the kernel */
+        if(_queueBegin == _queue.size()) break;
     }
     return _changed;
 }
 
+std::uint64_t InotifyInstance::fence() {
+    for(int reads = 0; reads != MaxReadsInARow && readKernel(); ++reads) {}
+    return _read;
+}
+
 /* A rename's first half still alone a while after the queue was found empty
-   behind it left the tree; once nothing waits, every tree given events has
-   caught up with the kernel */
+   behind it left the tree. Every tree given events has caught up with the
+   kernel then, but for a first half that may still wait: it concerns its
+   own entry only, and the rest of the trees is listed without delay. */
 void InotifyInstance::queueEmpty() {
     if(_firstHalf && !_firstHalf->aloneSince) _firstHalf->aloneSince = now();
     else if(_firstHalf && now() - _firstHalf->aloneSince >= RenameHalvesApart) settleFirstHalf();
-    if(_firstHalf) return;
-    /* Catching up can watch and scan directories, which touches trees */
+    /* Catching up can watch and list directories, which touches trees */
     while(!_touched.isEmpty()) {
         WatchedTree& tree = *_touched.back();
         arrayRemoveSuffix(_touched, 1);
-        tree.caughtUp();
+        tree.caughtUp(bool(_firstHalf));
     }
 }
 
 void InotifyInstance::settleFirstHalf() {
     const FirstHalf from = std::move(*_firstHalf);
     _firstHalf = Containers::NullOpt;
-    dispatchMove(from, -1, {});
+    dispatchMove(from.event, nullptr);
 }
 
-void InotifyInstance::dispatchMove(const FirstHalf& from, const int toWatch, const Containers::StringView toName) {
+/* To the trees of either side; a side that is not there is -1 */
+void InotifyInstance::dispatchMove(const Event& from, const Event* const to) {
     Containers::Array<WatchedTree*> trees;
-    for(const int watch: {from.watch, toWatch}) {
+    for(const int watch: {from.watch, to ? to->watch : -1}) {
         const auto found = _users.find(watch);
         if(found != _users.end()) for(WatchedTree* const tree: found->second) appendUnique(trees, tree);
     }
     for(WatchedTree* const tree: trees) {
         touch(*tree);
-        tree->moved(from.watch, from.name, toWatch, toName, from.isDirectory);
+        tree->moved(from.place(), to ? to->place() : Place{from.sequence, -1, {}}, from.mask & IN_ISDIR);
     }
 }
 
-void InotifyInstance::dispatch(const inotify_event& event) {
-    const Containers::StringView name = event.len ? Containers::StringView{event.name} : Containers::StringView{};
-    const bool isDirectory = event.mask & IN_ISDIR;
-
+void InotifyInstance::dispatch(const Event& event) {
     /* The kernel queues the second half of a rename right after the first,
        unless the queue is read in between */
     if(_firstHalf) {
-        if((event.mask & IN_MOVED_TO) && event.cookie == _firstHalf->cookie) {
+        if((event.mask & IN_MOVED_TO) && event.cookie == _firstHalf->event.cookie) {
             const FirstHalf from = std::move(*_firstHalf);
             _firstHalf = Containers::NullOpt;
-            dispatchMove(from, event.wd, name);
+            dispatchMove(from.event, &event);
             return;
         }
         settleFirstHalf();
@@ -149,34 +192,35 @@ void InotifyInstance::dispatch(const inotify_event& event) {
         return;
     }
 
-    const auto found = _users.find(event.wd);
+    const auto found = _users.find(event.watch);
     if(found == _users.end()) return;
     if(event.mask & IN_IGNORED) {
         const Containers::Array<WatchedTree*> users = std::move(found->second);
         _users.erase(found);
         for(WatchedTree* const tree: users) {
             touch(*tree);
-            tree->watchLost(event.wd);
+            tree->watchLost(event.watch);
         }
         return;
     }
     /* Events of a directory itself rather than of an entry in it say
        nothing that is asked for */
-    if(name.isEmpty()) return;
+    if(event.name.isEmpty()) return;
     if(event.mask & IN_MOVED_FROM) {
-        _firstHalf = FirstHalf{event.cookie, event.wd, isDirectory, name, 0};
+        _firstHalf = FirstHalf{event, 0};
         return;
     }
 
     /* A copy: the trees add and drop watches as they go */
     Containers::Array<WatchedTree*> users;
     for(WatchedTree* const tree: found->second) arrayAppend(users, tree);
+    const bool isDirectory = event.mask & IN_ISDIR;
     for(WatchedTree* const tree: users) {
         touch(*tree);
-        if(event.mask & IN_MOVED_TO) tree->moved(-1, {}, event.wd, name, isDirectory);
-        else if(event.mask & IN_CREATE) tree->created(event.wd, name, isDirectory);
-        else if(event.mask & IN_DELETE) tree->removed(event.wd, name, isDirectory);
-        else if(event.mask & (IN_MODIFY|IN_ATTRIB)) tree->modified(event.wd, name, !(event.mask & IN_MODIFY));
+        if(event.mask & IN_MOVED_TO) tree->moved({event.sequence, -1, {}}, event.place(), isDirectory);
+        else if(event.mask & IN_CREATE) tree->created(event.place(), isDirectory);
+        else if(event.mask & IN_DELETE) tree->removed(event.place(), isDirectory);
+        else if(event.mask & (IN_MODIFY|IN_ATTRIB)) tree->modified(event.place(), !(event.mask & IN_MODIFY));
     }
 }
 

@@ -2,8 +2,9 @@
 #define QuenfoldEditor_Utils_Platform_Linux_InotifyInstance_h
 /* One inotify instance and the directories it watches for the trees of one
    thread: kernel watches shared by inode and counted per tree, the kernel's
-   events read and handed to the trees by watch descriptor, with the two
-   halves of a rename put back together. Private to the Linux backend. */
+   events read, numbered in the order the kernel queued them and handed to
+   the trees by watch descriptor, with the two halves of a rename put back
+   together. Private to the Linux backend. */
 
 #include <cstdint>
 #include <unordered_map>
@@ -43,6 +44,7 @@ class InotifyInstance: public DirectorySystem {
            queues separately: the next read should come soon */
         bool awaitsSecondHalf() const { return bool(_firstHalf); }
 
+        std::uint64_t fence() override;
         int open(int directory, Corrade::Containers::StringView name) override;
         void close(int directory) override;
         Identity identity(int directory) override;
@@ -52,19 +54,28 @@ class InotifyInstance: public DirectorySystem {
         void releaseWatch(int watch, WatchedTree& user) override;
 
     private:
-        struct FirstHalf {
-            std::uint32_t cookie;
+        /* A copy, since handling an event can read more of them */
+        struct Event {
+            std::uint64_t sequence;
             int watch;
-            bool isDirectory;
+            std::uint32_t mask, cookie;
             Corrade::Containers::String name;
+
+            Place place() const { return {sequence, watch, name}; }
+        };
+
+        struct FirstHalf {
+            Event event;
             /* When a read first found the queue empty behind it, 0 before */
             std::int64_t aloneSince;
         };
 
         explicit InotifyInstance(int descriptor);
 
-        void dispatch(const inotify_event& event);
-        void dispatchMove(const FirstHalf& from, int toWatch, Corrade::Containers::StringView toName);
+        bool readKernel();
+        bool next(Event& event);
+        void dispatch(const Event& event);
+        void dispatchMove(const Event& from, const Event* to);
         void settleFirstHalf();
         void queueEmpty();
         void touch(WatchedTree& tree);
@@ -75,8 +86,14 @@ class InotifyInstance: public DirectorySystem {
         /* Trees given events since they last caught up */
         Corrade::Containers::Array<WatchedTree*> _touched;
         Corrade::Containers::Optional<FirstHalf> _firstHalf;
+        /* Events read from the kernel and not handled yet, as it wrote them,
+           from _queueBegin on */
+        Corrade::Containers::Array<char> _queue;
+        std::size_t _queueBegin = 0;
+        /* Numbers of the next event to read from the kernel and of the next
+           one to handle */
+        std::uint64_t _read = 0, _handled = 0;
         bool _changed = false;
-        alignas(inotify_event) char _events[64*1024];
 };
 
 }}}

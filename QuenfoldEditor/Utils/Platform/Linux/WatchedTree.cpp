@@ -18,11 +18,8 @@ namespace {
 
 constexpr std::size_t NoNode = ~std::size_t{};
 
-std::string scanKey(const int watch, const Containers::StringView name) {
-    std::string key = std::to_string(watch);
-    key += '/';
-    key.append(name.data(), name.size());
-    return key;
+std::string key(const Containers::StringView name) {
+    return {name.data(), name.size()};
 }
 
 /* A closed descriptor, whatever happens in between */
@@ -39,10 +36,19 @@ class OpenDirectory {
         int _descriptor;
 };
 
+/* A directory entry by the watch of its directory and its name */
+std::string entryKey(const int watch, const Containers::StringView name) {
+    std::string out = std::to_string(watch);
+    out += '/';
+    out.append(name.data(), name.size());
+    return out;
+}
+
 }
 
 struct WatchedTree::Node {
     Containers::String name;
+    /* NoNode while being moved */
     std::size_t parent;
     /* -1 while the directory has no kernel watch of this tree */
     int watch;
@@ -50,11 +56,16 @@ struct WatchedTree::Node {
        the place of is never mistaken for it */
     bool hasIdentity;
     DirectorySystem::Identity identity;
+    /* Events of its watch numbered below this were overtaken by its last
+       listing */
+    std::uint64_t listedFrom;
+    /* The last listing of its parent that found it there */
+    std::uint64_t foundBy;
     std::unordered_map<std::string, std::size_t> children;
 };
 
 WatchedTree::WatchedTree(DirectorySystem& system, ChangeQueue& changes, const int rootDirectory): _system(system), _changes(changes), _rootDirectory{rootDirectory} {
-    arrayAppend(_nodes, Node{{}, NoNode, -1, false, {}, {}});
+    arrayAppend(_nodes, Node{{}, NoNode, -1, false, {}, 0, 0, {}});
 }
 
 WatchedTree::~WatchedTree() {
@@ -64,10 +75,16 @@ WatchedTree::~WatchedTree() {
 int WatchedTree::watchRoot() {
     const OpenDirectory root{_system, _system.open(_rootDirectory, {})};
     if(root < 0) return errno ? errno : ENOENT;
-    return watchNode(0, root, false);
+    const int watch = _system.acquireWatch(root, *this);
+    if(watch < 0) return errno;
+    setWatch(0, watch, root);
+    return list(0, root, false, 0);
 }
 
+/* In place of a directory of that name the tree had there */
 std::size_t WatchedTree::addNode(const std::size_t parent, const Containers::StringView name) {
+    const std::size_t replaced = child(parent, name);
+    if(replaced != NoNode) dropNode(replaced);
     std::size_t node;
     if(_freeNodes.isEmpty()) {
         node = _nodes.size();
@@ -76,8 +93,8 @@ std::size_t WatchedTree::addNode(const std::size_t parent, const Containers::Str
         node = _freeNodes.back();
         arrayRemoveSuffix(_freeNodes, 1);
     }
-    _nodes[node] = Node{name, parent, -1, false, {}, {}};
-    _nodes[parent].children.emplace(std::string{name.data(), name.size()}, node);
+    _nodes[node] = Node{name, parent, -1, false, {}, 0, 0, {}};
+    _nodes[parent].children.emplace(key(name), node);
     return node;
 }
 
@@ -90,21 +107,45 @@ void WatchedTree::dropNode(const std::size_t node) {
         _system.releaseWatch(dropped.watch, *this);
     }
     _unreached.erase(node);
-    _movedTo.erase(node);
-    for(auto it = _movedTo.begin(); it != _movedTo.end(); )
-        it = it->second == node ? _movedTo.erase(it) : std::next(it);
-    _nodes[dropped.parent].children.erase(std::string{dropped.name.data(), dropped.name.size()});
+    if(dropped.parent != NoNode) _nodes[dropped.parent].children.erase(key(dropped.name));
     dropped = Node{};
     arrayAppend(_freeNodes, node);
 }
 
-std::size_t WatchedTree::nodeOfWatch(const int watch) const {
-    const auto found = _nodeByWatch.find(watch);
-    return found == _nodeByWatch.end() ? NoNode : found->second;
+/* In place of a directory of that name the tree had there, which is out of
+   the way first in case the node was in it */
+void WatchedTree::moveNode(const std::size_t node, const std::size_t parent, const Containers::StringView name) {
+    Node& moved = _nodes[node];
+    _nodes[moved.parent].children.erase(key(moved.name));
+    moved.parent = NoNode;
+    const std::size_t replaced = child(parent, name);
+    if(replaced != NoNode) dropNode(replaced);
+    Node& placed = _nodes[node];
+    placed.name = Containers::String{name};
+    placed.parent = parent;
+    _nodes[parent].children.emplace(key(name), node);
+}
+
+void WatchedTree::setWatch(const std::size_t node, const int watch, const int directory) {
+    _nodes[node].identity = _system.identity(directory);
+    _nodes[node].hasIdentity = true;
+    _nodes[node].watch = watch;
+    _nodeByWatch.emplace(watch, node);
+}
+
+bool WatchedTree::isAncestor(const std::size_t ancestor, std::size_t node) const {
+    for(; node != NoNode; node = _nodes[node].parent)
+        if(node == ancestor) return true;
+    return false;
+}
+
+std::size_t WatchedTree::nodeOf(const Place& place) const {
+    const auto found = _nodeByWatch.find(place.watch);
+    return found == _nodeByWatch.end() || place.sequence < _nodes[found->second].listedFrom ? NoNode : found->second;
 }
 
 std::size_t WatchedTree::child(const std::size_t node, const Containers::StringView name) const {
-    const auto found = _nodes[node].children.find(std::string{name.data(), name.size()});
+    const auto found = _nodes[node].children.find(key(name));
     return found == _nodes[node].children.end() ? NoNode : found->second;
 }
 
@@ -145,217 +186,160 @@ void WatchedTree::recordEntry(const DWORD action, const std::size_t parent, cons
     if(parent) _changes.append(FILE_ACTION_MODIFIED, path(parent));
 }
 
-/* The kernel watch first, the listing after, so that an entry created in
-   between is seen by one or the other. Returns the errno of a failed watch. */
-int WatchedTree::watchNode(const std::size_t node, const int directory, const bool report) {
-    _nodes[node].identity = _system.identity(directory);
-    _nodes[node].hasIdentity = true;
-    const int watch = _system.acquireWatch(directory, *this);
-    if(watch < 0) return errno;
-    const auto found = _nodeByWatch.find(watch);
-    /* Watched already under another name: moved here, with the events yet
-       to tell, which happened to it there. It stays there until they have
-       told, and then comes here if they have it leave the tree (a move into
-       a directory that was not watched yet). A directory above it mounted
-       here again just stays. */
-    if(found != _nodeByWatch.end()) {
-        if(!isAncestor(found->second, node)) _movedTo[found->second] = node;
-        return 0;
-    }
-    _nodeByWatch.emplace(watch, node);
-    _nodes[node].watch = watch;
-    return scan(node, directory, report);
+/* A directory created or moved in, told already. Listed once the events
+   have caught up: the events still queued may move it or a directory above
+   it, and what it holds now is told with the path it has now. */
+void WatchedTree::appeared(const std::size_t parent, const Containers::StringView name) {
+    _unreached.insert(addNode(parent, name));
 }
 
-bool WatchedTree::isAncestor(const std::size_t ancestor, std::size_t node) const {
-    for(; node != NoNode; node = _nodes[node].parent)
-        if(node == ancestor) return true;
-    return false;
-}
-
-/* With report, every entry is reported as added, once: a directory created
-   or moved in is told with its contents */
-int WatchedTree::scan(const std::size_t node, const int directory, const bool report) {
-    Containers::Array<DirectorySystem::Entry> entries;
-    _system.list(directory, entries);
-    const int watch = _nodes[node].watch;
-    for(const DirectorySystem::Entry& entry: entries) {
-        if(report && _scanned.insert(scanKey(watch, entry.name)).second)
-            recordEntry(FILE_ACTION_ADDED, node, entry.name);
-        if(!entry.isDirectory) continue;
-        /* Known and watched already: its contents are told again only when
-           reporting */
-        const std::size_t known = child(node, entry.name);
-        if(known != NoNode) {
-            if(!report || _nodes[known].watch < 0) continue;
-            const OpenDirectory opened{_system, _system.open(directory, entry.name)};
-            if(opened >= 0 && _system.identity(opened) == _nodes[known].identity && scan(known, opened, report) == ENOSPC) return ENOSPC;
-            continue;
-        }
-
-        const std::size_t added = addNode(node, entry.name);
-        const OpenDirectory opened{_system, _system.open(directory, entry.name)};
-        /* Gone again, or unreadable: its own events tell the rest */
-        if(opened < 0) {
-            dropNode(added);
-            continue;
-        }
-        if(watchNode(added, opened, report) == ENOSPC) return ENOSPC;
-    }
-    return 0;
-}
-
-/* A directory that appeared in the tree, created or moved in, with its
-   contents */
-void WatchedTree::addDirectory(const std::size_t parent, const Containers::StringView name) {
-    const std::size_t existing = child(parent, name);
-    /* Watched already: it took the name of a directory renamed before the
-       tree heard of either */
-    if(existing != NoNode && _nodes[existing].watch >= 0 && whatIsAt(existing, parent, name) == Found::Same) return;
-    if(existing != NoNode) dropNode(existing);
-    reach(addNode(parent, name));
-}
-
-/* Whether the directory of the node is at that name, another one, or
-   neither can be told because later changes took the way there */
-WatchedTree::Found WatchedTree::whatIsAt(const std::size_t node, const std::size_t parent, const Containers::StringView name) {
-    const OpenDirectory directory{_system, openNode(parent)};
-    if(directory < 0) return Found::Unknown;
-    const OpenDirectory found{_system, _system.open(directory, name)};
-    if(found < 0) return Found::Unknown;
-    return _system.identity(found) == _nodes[node].identity ? Found::Same : Found::Other;
-}
-
-/* Watches a directory that has no watch yet; one that cannot be found where
-   the events so far put it has moved on since, and is tried again once they
-   have caught up */
+/* Watches and lists a directory that has no watch yet, with its contents.
+   One that cannot be opened, because later changes took the way there, is
+   tried again the next time the events have caught up. */
 void WatchedTree::reach(const std::size_t node) {
     errno = 0;
     const OpenDirectory directory{_system, openNode(node)};
     if(directory < 0) {
-        if(errno != EACCES && errno != EPERM) _unreached.insert(node);
+        if(errno == EACCES || errno == EPERM) _unreached.erase(node);
         return;
     }
     _unreached.erase(node);
+    const Containers::String name = _nodes[node].name;
     /* Without a watch its changes would go unreported: the reader is told,
        as of a kernel overflow */
-    if(watchNode(node, directory, true) == ENOSPC) _changes.appendLoss();
+    if(place(_nodes[node].parent, name, directory, true, NoNode) == ENOSPC) _changes.appendLoss();
 }
 
-bool WatchedTree::wasScanned(const int watch, const Containers::StringView name) {
-    return _scanned.erase(scanKey(watch, name));
+/* The open directory, found at that name, becomes part of the tree there,
+   watched and listed with everything below it. A directory the tree has
+   elsewhere moves here; unless it was inside top, the directory being
+   listed, it is reported gone from there, since the events that took it
+   here may never tell. Returns the errno of a failed watch. */
+int WatchedTree::place(const std::size_t parent, const Containers::StringView name, const int directory, const bool report, const std::size_t top) {
+    const int watch = _system.acquireWatch(directory, *this);
+    if(watch < 0) return errno;
+    const auto known = _nodeByWatch.find(watch);
+    if(known == _nodeByWatch.end()) {
+        const std::size_t node = addNode(parent, name);
+        setWatch(node, watch, directory);
+        return list(node, directory, report, top == NoNode ? node : top);
+    }
+
+    const std::size_t node = known->second;
+    /* A directory above mounted here again */
+    if(isAncestor(node, parent)) return 0;
+    if(child(parent, name) != node) {
+        if(report && (top == NoNode || !isAncestor(top, node))) {
+            const std::size_t from = _nodes[node].parent;
+            recordEntry(FILE_ACTION_REMOVED, from, _nodes[node].name);
+            if(_nodes[from].watch >= 0) _adopted.insert(entryKey(_nodes[from].watch, _nodes[node].name));
+        }
+        moveNode(node, parent, name);
+    }
+    return list(node, directory, report, top == NoNode ? node : top);
 }
 
-void WatchedTree::created(const int watch, const Containers::StringView name, const bool isDirectory) {
-    const std::size_t parent = nodeOfWatch(watch);
-    if(parent == NoNode || wasScanned(watch, name)) return;
-    recordEntry(FILE_ACTION_ADDED, parent, name);
-    if(isDirectory) addDirectory(parent, name);
+/* Lists the directory as it is now, every entry reported as added with
+   report. The events of its watch queued before are overtaken. So are those
+   that took away the directories the tree had in it and that are not there
+   any more: they go. */
+int WatchedTree::list(const std::size_t node, const int directory, const bool report, const std::size_t top) {
+    _nodes[node].listedFrom = _system.fence();
+    Containers::Array<DirectorySystem::Entry> entries;
+    _system.list(directory, entries);
+    const bool eventsCameMeanwhile = _system.fence() != _nodes[node].listedFrom;
+    const std::uint64_t listing = ++_listings;
+    for(const DirectorySystem::Entry& entry: entries) {
+        if(report && (!eventsCameMeanwhile || _listed.insert(entryKey(_nodes[node].watch, entry.name)).second))
+            recordEntry(FILE_ACTION_ADDED, node, entry.name);
+        if(!entry.isDirectory) continue;
+        /* Gone again: its own events tell */
+        const OpenDirectory opened{_system, _system.open(directory, entry.name)};
+        if(opened < 0) continue;
+        if(place(node, entry.name, opened, report, top) == ENOSPC) return ENOSPC;
+        const std::size_t found = child(node, entry.name);
+        if(found != NoNode) _nodes[found].foundBy = listing;
+    }
+
+    Containers::Array<std::size_t> gone;
+    for(const auto& known: _nodes[node].children)
+        if(_nodes[known.second].foundBy != listing) arrayAppend(gone, known.second);
+    for(const std::size_t known: gone) dropNode(known);
+    return 0;
 }
 
-void WatchedTree::removed(const int watch, const Containers::StringView name, const bool isDirectory) {
-    const std::size_t parent = nodeOfWatch(watch);
+bool WatchedTree::wasListed(const Place& place) {
+    return !_listed.empty() && _listed.erase(entryKey(place.watch, place.name));
+}
+
+void WatchedTree::created(const Place& place, const bool isDirectory) {
+    const std::size_t parent = nodeOf(place);
+    if(parent == NoNode || wasListed(place)) return;
+    recordEntry(FILE_ACTION_ADDED, parent, place.name);
+    if(isDirectory) appeared(parent, place.name);
+}
+
+void WatchedTree::removed(const Place& place, const bool isDirectory) {
+    const std::size_t parent = nodeOf(place);
     if(parent == NoNode) return;
     /* A later entry of that name is a new one */
-    wasScanned(watch, name);
-    recordEntry(FILE_ACTION_REMOVED, parent, name);
-    const std::size_t gone = isDirectory ? child(parent, name) : NoNode;
+    wasListed(place);
+    recordEntry(FILE_ACTION_REMOVED, parent, place.name);
+    const std::size_t gone = isDirectory ? child(parent, place.name) : NoNode;
     if(gone != NoNode) dropNode(gone);
 }
 
-void WatchedTree::modified(const int watch, const Containers::StringView name, const bool attributesOnly) {
-    const std::size_t parent = nodeOfWatch(watch);
+void WatchedTree::modified(const Place& place, const bool attributesOnly) {
+    const std::size_t parent = nodeOf(place);
     if(parent == NoNode) return;
     if(attributesOnly) {
         const OpenDirectory directory{_system, openNode(parent)};
-        if(directory < 0 || !_system.lastWriteSetNow(directory, name)) return;
+        if(directory < 0 || !_system.lastWriteSetNow(directory, place.name)) return;
     }
-    record(FILE_ACTION_MODIFIED, parent, name);
+    record(FILE_ACTION_MODIFIED, parent, place.name);
 }
 
-void WatchedTree::moved(const int fromWatch, const Containers::StringView fromName, const int toWatch, const Containers::StringView toName, const bool isDirectory) {
-    const std::size_t from = fromWatch < 0 ? NoNode : nodeOfWatch(fromWatch);
-    const std::size_t to = toWatch < 0 ? NoNode : nodeOfWatch(toWatch);
-    if(from == NoNode && to == NoNode) return;
-    std::size_t moving = from != NoNode && isDirectory ? child(from, fromName) : NoNode;
-    if(from != NoNode) wasScanned(fromWatch, fromName);
-
-    /* Out of the tree: nothing is heard of it any more. Unless a scan found
-       it where it went. */
-    if(to == NoNode) {
-        recordEntry(FILE_ACTION_REMOVED, from, fromName);
-        const auto movedTo = moving == NoNode ? _movedTo.end() : _movedTo.find(moving);
-        /* Where the model has the new place inside the directory itself,
-           the model is too far behind to move it there */
-        if(movedTo == _movedTo.end() || isAncestor(moving, movedTo->second)) {
-            if(moving != NoNode) dropNode(moving);
-            return;
-        }
-        const std::size_t there = movedTo->second;
-        _movedTo.erase(movedTo);
-        const std::size_t parent = _nodes[there].parent;
-        const Containers::String name = _nodes[there].name;
-        dropNode(there);
-        moveNode(moving, parent, name);
-        /* Its contents as they are now, since nothing told of them there */
-        const OpenDirectory directory{_system, openNode(moving)};
-        if(directory >= 0 && scan(moving, directory, true) == ENOSPC) _changes.appendLoss();
+void WatchedTree::moved(const Place& from, const Place& to, const bool isDirectory) {
+    const std::size_t source = nodeOf(from), target = nodeOf(to);
+    if(source == NoNode && target == NoNode) return;
+    /* Reported when a listing found it where it went; if this is not that
+       place yet, it leaves from here again */
+    if(source != NoNode && isDirectory && !_adopted.empty() && _adopted.erase(entryKey(from.watch, from.name))) {
+        if(target != NoNode && child(target, to.name) == NoNode) _adopted.insert(entryKey(to.watch, to.name));
         return;
     }
-
-    /* A scan already reported it at its new name */
-    const bool scanned = wasScanned(toWatch, toName);
-    if(from == NoNode) {
-        if(scanned) return;
-        recordEntry(FILE_ACTION_ADDED, to, toName);
-        if(isDirectory) addDirectory(to, toName);
-        return;
-    }
+    const std::size_t moving = source != NoNode && isDirectory ? child(source, from.name) : NoNode;
+    if(source != NoNode) wasListed(from);
+    const bool listed = target != NoNode && wasListed(to);
 
     /* Windows pairs a rename within one directory; a move between two is a
        removal and an addition */
-    if(scanned) {
-        recordEntry(FILE_ACTION_REMOVED, from, fromName);
-    } else if(from == to) {
-        record(FILE_ACTION_RENAMED_OLD_NAME, from, fromName);
-        recordEntry(FILE_ACTION_RENAMED_NEW_NAME, to, toName);
+    if(source == target && !listed) {
+        record(FILE_ACTION_RENAMED_OLD_NAME, source, from.name);
+        recordEntry(FILE_ACTION_RENAMED_NEW_NAME, target, to.name);
     } else {
-        recordEntry(FILE_ACTION_REMOVED, from, fromName);
-        recordEntry(FILE_ACTION_ADDED, to, toName);
+        if(source != NoNode) recordEntry(FILE_ACTION_REMOVED, source, from.name);
+        if(target != NoNode && !listed) recordEntry(FILE_ACTION_ADDED, target, to.name);
     }
     if(!isDirectory) return;
 
-    /* A scan found it there already. Otherwise the directory it replaced
-       goes. */
-    const std::size_t replaced = child(to, toName);
-    if(moving == NoNode && replaced != NoNode && _nodes[replaced].watch >= 0 && whatIsAt(replaced, to, toName) != Found::Other) return;
-    if(replaced != NoNode && replaced != moving) dropNode(replaced);
-    /* A directory renamed before the tree knew of it is new to the tree. So
-       is one whose old name another directory took before the tree heard of
-       the rename, and which the tree watches under that name since: the
-       watch stays with the name, where the other directory's creation is
-       about to be told. */
-    if(moving != NoNode && _nodes[moving].watch >= 0 && whatIsAt(moving, to, toName) == Found::Other) moving = NoNode;
-    if(moving == NoNode) {
-        reach(addNode(to, toName));
+    /* Out of the tree: nothing is heard of it any more. Where a listing
+       found it already, that placed it. And where the model, behind changes
+       made while it listed, has the place it goes inside the directory
+       itself, both go. */
+    if(target == NoNode || listed || (moving != NoNode && isAncestor(moving, target))) {
+        if(moving != NoNode) dropNode(moving);
         return;
     }
-    moveNode(moving, to, toName);
-    if(_nodes[moving].watch < 0) reach(moving);
-}
-
-void WatchedTree::moveNode(const std::size_t node, const std::size_t parent, const Containers::StringView name) {
-    Node& moved = _nodes[node];
-    _nodes[moved.parent].children.erase(std::string{moved.name.data(), moved.name.size()});
-    moved.name = Containers::String{name};
-    moved.parent = parent;
-    _nodes[parent].children.emplace(std::string{name.data(), name.size()}, node);
+    if(moving == NoNode) return appeared(target, to.name);
+    moveNode(moving, target, to.name);
 }
 
 void WatchedTree::watchLost(const int watch) {
-    const std::size_t node = nodeOfWatch(watch);
-    if(node == NoNode) return;
-    _nodeByWatch.erase(watch);
+    const auto found = _nodeByWatch.find(watch);
+    if(found == _nodeByWatch.end()) return;
+    const std::size_t node = found->second;
+    _nodeByWatch.erase(found);
     _nodes[node].watch = -1;
     if(!node) {
         _rootGone = true;
@@ -371,8 +355,12 @@ void WatchedTree::overflowed() {
     _changes.appendLoss();
 }
 
-void WatchedTree::caughtUp() {
-    _scanned.clear();
+/* What was kept for events still to come goes once they have come; but a
+   rename's first half that still waits may be the leaving of a directory
+   that a listing moved already */
+void WatchedTree::caughtUp(const bool renameHalfWaits) {
+    _listed.clear();
+    if(!renameHalfWaits) _adopted.clear();
     if(_unreached.empty()) return;
     Containers::Array<std::size_t> unreached;
     for(const std::size_t node: _unreached) arrayAppend(unreached, node);

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -21,6 +22,15 @@ namespace QuenfoldEngine { namespace Platform { namespace Linux {
 
 class ChangeQueue;
 class WatchedTree;
+
+/* Where a kernel event happened: its number in the order the kernel queued
+   the events, the watch of the directory, -1 for one not watched, and the
+   name of the entry */
+struct Place {
+    std::uint64_t sequence;
+    int watch;
+    Corrade::Containers::StringView name;
+};
 
 /* What the tree needs of the system. Directories are named by descriptors
    that the tree opens and closes through it. */
@@ -38,6 +48,9 @@ class DirectorySystem {
 
         virtual ~DirectorySystem() = default;
 
+        /* The number the next event queued gets: every event queued before
+           the call has a lower one */
+        virtual std::uint64_t fence() = 0;
         /* The directory at name in the open directory, or the directory
            itself again for an empty name, never through a symbolic link;
            -1 when there is no such directory */
@@ -56,6 +69,12 @@ class DirectorySystem {
         virtual void releaseWatch(int watch, WatchedTree& user) = 0;
 };
 
+/* Events describe the past and listings the present. A directory's listing
+   overtakes the events of its watch queued before it, which are ignored, so
+   that what is reported of the directory is either what happened in it, with
+   the path it had then, or what is in it now, but never both mixed. And a
+   directory that appears is listed once the events have caught up, when the
+   path the tree has for it is the one it has now. */
 class WatchedTree {
     public:
         /* No watch yet: the tree starts with watchRoot() */
@@ -72,22 +91,22 @@ class WatchedTree {
            that ended the kernel's watches (ENOSPC). */
         int watchRoot();
 
-        /* Kernel events, by the watch of the directory they happened in and
-           the entry's name */
-        void created(int watch, Corrade::Containers::StringView name, bool isDirectory);
-        void removed(int watch, Corrade::Containers::StringView name, bool isDirectory);
-        void modified(int watch, Corrade::Containers::StringView name, bool attributesOnly);
-        /* A move, with -1 for the side this tree does not watch: a move into
-           the tree or out of it */
-        void moved(int fromWatch, Corrade::Containers::StringView fromName, int toWatch, Corrade::Containers::StringView toName, bool isDirectory);
+        /* Kernel events */
+        void created(const Place& place, bool isDirectory);
+        void removed(const Place& place, bool isDirectory);
+        void modified(const Place& place, bool attributesOnly);
+        /* With a watch of -1 for the side outside the tree: a move into the
+           tree or out of it */
+        void moved(const Place& from, const Place& to, bool isDirectory);
         /* The kernel dropped the watch: its directory is gone */
         void watchLost(int watch);
         /* The kernel dropped events */
         void overflowed();
-        /* Every event queued so far has been handled: scans cannot be
-           overtaken by an event any more, and directories that could not be
+        /* Every event queued so far has been handled, but for the first
+           half of a rename if it still waits for its second: directories
+           that appeared are watched and listed, those that could not be
            reached are tried again */
-        void caughtUp();
+        void caughtUp(bool renameHalfWaits);
 
         bool isRootGone() const { return _rootGone; }
         /* Directories of the tree with a kernel watch, the root included */
@@ -99,21 +118,20 @@ class WatchedTree {
         std::size_t addNode(std::size_t parent, Corrade::Containers::StringView name);
         void dropNode(std::size_t node);
         void moveNode(std::size_t node, std::size_t parent, Corrade::Containers::StringView name);
+        void setWatch(std::size_t node, int watch, int directory);
         bool isAncestor(std::size_t ancestor, std::size_t node) const;
-        std::size_t nodeOfWatch(int watch) const;
+        std::size_t nodeOf(const Place& place) const;
         std::size_t child(std::size_t node, Corrade::Containers::StringView name) const;
         Corrade::Containers::String path(std::size_t node) const;
         Corrade::Containers::String path(std::size_t parent, Corrade::Containers::StringView name) const;
         int openNode(std::size_t node);
         void record(DWORD action, std::size_t parent, Corrade::Containers::StringView name);
         void recordEntry(DWORD action, std::size_t parent, Corrade::Containers::StringView name);
-        void addDirectory(std::size_t parent, Corrade::Containers::StringView name);
+        void appeared(std::size_t parent, Corrade::Containers::StringView name);
         void reach(std::size_t node);
-        enum class Found { Same, Other, Unknown };
-        Found whatIsAt(std::size_t node, std::size_t parent, Corrade::Containers::StringView name);
-        int watchNode(std::size_t node, int directory, bool report);
-        int scan(std::size_t node, int directory, bool report);
-        bool wasScanned(int watch, Corrade::Containers::StringView name);
+        int place(std::size_t parent, Corrade::Containers::StringView name, int directory, bool report, std::size_t top);
+        int list(std::size_t node, int directory, bool report, std::size_t top);
+        bool wasListed(const Place& place);
 
         DirectorySystem& _system;
         ChangeQueue& _changes;
@@ -122,16 +140,20 @@ class WatchedTree {
         Corrade::Containers::Array<Node> _nodes;
         Corrade::Containers::Array<std::size_t> _freeNodes;
         std::unordered_map<int, std::size_t> _nodeByWatch;
-        /* Directories that could not be reached when they appeared, to try
-           again once the events have caught up */
-        std::unordered_set<std::size_t> _unreached;
-        /* Directories that a scan found under another name, by the node the
-           tree has for them, to the node of the name they were found at */
-        std::unordered_map<std::size_t, std::size_t> _movedTo;
-        /* Entries a scan reported, by the watch of their directory and their
-           name: their own creation event may still be queued behind the
-           scan, and must not report them twice */
-        std::unordered_set<std::string> _scanned;
+        /* Directories that appeared or lost their watch, to watch and list
+           once the events have caught up, in a repeatable order */
+        std::set<std::size_t> _unreached;
+        /* Entries a listing reported while events came in: their own
+           creation may be among those events, and must not report them
+           twice */
+        std::unordered_set<std::string> _listed;
+        /* Directories that a listing found somewhere else than the events
+           so far had them and moved there, by the entry the events still
+           have them as: the events that take them away from there are told
+           already */
+        std::unordered_set<std::string> _adopted;
+        /* Counts the listings, so that each can tell what it found */
+        std::uint64_t _listings = 0;
         bool _rootGone = false;
 };
 
