@@ -72,14 +72,6 @@ bool parseSeconds(const char* const argument, double& out) {
     return *argument && !*end && out >= 0.0 && out <= MaxTimeout;
 }
 
-/* Decimal digits only, without overflow */
-bool parseCount(const char* const argument, unsigned long long& out) {
-    if(!*argument || std::strspn(argument, "0123456789") != std::strlen(argument)) return false;
-    errno = 0;
-    out = std::strtoull(argument, nullptr, 10);
-    return errno == 0;
-}
-
 }
 
 int main(int argc, char** argv) {
@@ -94,7 +86,7 @@ int main(int argc, char** argv) {
         else if(options && (std::strcmp(argument, "--timeout") == 0 || std::strcmp(argument, "--count") == 0)) {
             if(i + 1 == argc) return commandLine.usageError("missing value of", argument);
             const char* const value = argv[++i];
-            if(!(argument[2] == 't' ? parseSeconds(value, timeout) : parseCount(value, limit)))
+            if(!(argument[2] == 't' ? parseSeconds(value, timeout) : CommandLine::parseCount(value, limit)))
                 return commandLine.usageError("invalid value of", argument);
         } else if(options && argument[0] == '-' && argument[1]) return commandLine.usageError("unknown option", argument);
         else {
