@@ -108,7 +108,7 @@ class QUENFOLDEDITORUTILS_EXPORT FileWatch {
          *
          * Calls the callbacks in queue order on the calling thread. A
          * callback may remove any watch, its own included; an exception
-         * derived from @ref std::exception is swallowed. Returns @cpp true @ce
+         * derived from @cpp std::exception @ce is swallowed. Returns @cpp true @ce
          * when at least one queued event was taken, even if no callback was
          * called. Does not wait: the same as @ref update(std::uint32_t) with
          * @cpp 0 @ce.

@@ -31,7 +31,7 @@ directive is one of:
     they differ. Strings render as they are, booleans as @cb{.txt} true @ce
     or @cb{.txt} false @ce, numbers stored as doubles with four decimals;
     other values fail.
--   @cb{.txt} if <expression> @ce: when the expression's text is not exactly
+-   @cb{.txt} if \<expression\> @ce: when the expression's text is not exactly
     @cb{.txt} true @ce, everything up to the next @cb{.txt} end @ce
     directive is left out. Sections do not nest.
 -   @cb{.txt} end @ce: closes a section.
@@ -54,7 +54,7 @@ class QUENFOLDEDITORUTILS_EXPORT Template {
          * @brief Parse @p source
          *
          * The view must be flagged
-         * @ref Corrade::Containers::StringViewFlag::NullTerminated; text after
+         * @cpp Corrade::Containers::StringViewFlag::NullTerminated @ce; text after
          * an embedded zero byte is ignored. A directive without its closing
          * @cb{.txt} }} @ce prints
          * "Template::Template(): Syntax error: Unterminated template directive"
