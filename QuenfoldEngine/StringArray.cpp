@@ -13,32 +13,36 @@ namespace {
 
 /* The offset table of an empty array, shared so that empty views need no
    allocation */
-constexpr std::size_t EmptyOffsets[1]{};
+constexpr std::uint32_t EmptyOffsets[1]{};
 
 }
 
-StringArrayView::StringArrayView() noexcept: StringArrayView{nullptr, EmptyOffsets, 0, 0} {}
+StringArrayView::StringArrayView() noexcept: StringArrayView{nullptr, EmptyOffsets, false, 0, 0} {}
 
-StringArrayView::StringArrayView(const char* const characters, const std::size_t* const offsets, const std::size_t size, const std::size_t capacity) noexcept: _characters{characters}, _offsets{offsets}, _size{size}, _capacity{capacity} {}
+StringArrayView::StringArrayView(const char* const characters, const void* const offsets, const bool wideOffsets, const std::size_t size, const std::size_t capacity) noexcept: _characters{characters}, _offsets{offsets}, _size{size}, _capacity{capacity}, _wideOffsets{wideOffsets} {}
 
 StringArrayView StringArrayView::suffix(std::size_t begin) const {
     if(begin > _size) begin = _size;
-    return StringArrayView{_characters, _offsets + begin, _size - begin, _capacity};
+    const void* const offsets = _wideOffsets ?
+        static_cast<const void*>(static_cast<const std::size_t*>(_offsets) + begin) :
+        static_cast<const std::uint32_t*>(_offsets) + begin;
+    return StringArrayView{_characters, offsets, _wideOffsets, _size - begin, _capacity};
 }
 
 StringArray::StringArray(const std::size_t capacity) {
     if(capacity) arrayReserve(_characterStorage, capacity);
-    arrayAppend(_offsetStorage, std::size_t{0});
+    arrayAppend(_narrowOffsetStorage, std::uint32_t{0});
     updateView();
 }
 
-StringArray::StringArray(StringArray&& other) noexcept: StringArrayView{other}, _characterStorage{std::move(other._characterStorage)}, _offsetStorage{std::move(other._offsetStorage)} {
+StringArray::StringArray(StringArray&& other) noexcept: StringArrayView{other}, _characterStorage{std::move(other._characterStorage)}, _narrowOffsetStorage{std::move(other._narrowOffsetStorage)}, _wideOffsetStorage{std::move(other._wideOffsetStorage)} {
     static_cast<StringArrayView&>(other) = StringArrayView{};
 }
 
 StringArray& StringArray::operator=(StringArray&& other) noexcept {
     std::swap(_characterStorage, other._characterStorage);
-    std::swap(_offsetStorage, other._offsetStorage);
+    std::swap(_narrowOffsetStorage, other._narrowOffsetStorage);
+    std::swap(_wideOffsetStorage, other._wideOffsetStorage);
     std::swap(static_cast<StringArrayView&>(*this), static_cast<StringArrayView&>(other));
     return *this;
 }
@@ -46,21 +50,41 @@ StringArray& StringArray::operator=(StringArray&& other) noexcept {
 StringArray::~StringArray() = default;
 
 std::size_t StringArray::add(const Containers::StringView string) {
+    const Containers::MutableStringView characters = add(NoInit, string.size());
+    if(string.size()) std::memcpy(characters.data(), string.data(), string.size());
+    return _size - 1;
+}
+
+Containers::MutableStringView StringArray::add(NoInitT, const std::size_t size) {
     /* A moved-from array has lost its offset table */
-    if(_offsetStorage.isEmpty()) arrayAppend(_offsetStorage, std::size_t{0});
-    const std::size_t index = _offsetStorage.size() - 1;
-    if(string.size())
-        arrayAppend(_characterStorage, Containers::ArrayView<const char>{string.data(), string.size()});
-    arrayAppend(_characterStorage, '\0');
-    arrayAppend(_offsetStorage, _characterStorage.size());
+    if(_narrowOffsetStorage.isEmpty() && _wideOffsetStorage.isEmpty())
+        arrayAppend(_narrowOffsetStorage, std::uint32_t{0});
+
+    const std::size_t begin = _characterStorage.size();
+    const std::size_t end = begin + size + 1;
+    arrayResize(_characterStorage, NoInit, end);
+    _characterStorage[end - 1] = '\0';
+
+    if(!_wideOffsetStorage.isEmpty()) arrayAppend(_wideOffsetStorage, end);
+    else if(end <= 0xffffffffu) arrayAppend(_narrowOffsetStorage, std::uint32_t(end));
+    else {
+        /* The characters outgrow 32-bit offsets: the table widens, once */
+        arrayReserve(_wideOffsetStorage, _narrowOffsetStorage.size() + 1);
+        for(const std::uint32_t offset: _narrowOffsetStorage)
+            arrayAppend(_wideOffsetStorage, std::size_t{offset});
+        arrayAppend(_wideOffsetStorage, end);
+        _narrowOffsetStorage = {};
+    }
+
     updateView();
-    return index;
+    return {_characterStorage.data() + begin, size};
 }
 
 void StringArray::updateView() {
     _characters = _characterStorage.data();
-    _offsets = _offsetStorage.data();
-    _size = _offsetStorage.size() - 1;
+    _wideOffsets = !_wideOffsetStorage.isEmpty();
+    _offsets = _wideOffsets ? static_cast<const void*>(_wideOffsetStorage.data()) : _narrowOffsetStorage.data();
+    _size = (_wideOffsets ? _wideOffsetStorage.size() : _narrowOffsetStorage.size()) - 1;
     _capacity = arrayCapacity(_characterStorage);
 }
 
