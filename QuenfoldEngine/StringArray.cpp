@@ -1,9 +1,11 @@
 #include "QuenfoldEngine/StringArray.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
 #include <Corrade/Containers/GrowableArray.h>
+#include <Corrade/Utility/Debug.h>
 
 namespace QuenfoldEngine {
 
@@ -14,6 +16,15 @@ namespace {
 /* The offset table of an empty array, shared so that empty views need no
    allocation */
 constexpr std::uint32_t EmptyOffsets[1]{};
+
+void freeOffsets(char* const data, std::size_t) { std::free(data); }
+
+/* Puts the offset after the last of size strings, and the first string's
+   in front of it if it is the first */
+template<class T> void writeOffset(T* const offsets, const std::size_t size, const std::size_t offset) {
+    if(!size) offsets[0] = 0;
+    offsets[size + 1] = T(offset);
+}
 
 }
 
@@ -31,18 +42,16 @@ StringArrayView StringArrayView::suffix(std::size_t begin) const {
 
 StringArray::StringArray(const std::size_t capacity) {
     if(capacity) arrayReserve(_characterStorage, capacity);
-    arrayAppend(_narrowOffsetStorage, std::uint32_t{0});
     updateView();
 }
 
-StringArray::StringArray(StringArray&& other) noexcept: StringArrayView{other}, _characterStorage{std::move(other._characterStorage)}, _narrowOffsetStorage{std::move(other._narrowOffsetStorage)}, _wideOffsetStorage{std::move(other._wideOffsetStorage)} {
+StringArray::StringArray(StringArray&& other) noexcept: StringArrayView{other}, _characterStorage{std::move(other._characterStorage)}, _offsetStorage{std::move(other._offsetStorage)} {
     static_cast<StringArrayView&>(other) = StringArrayView{};
 }
 
 StringArray& StringArray::operator=(StringArray&& other) noexcept {
     std::swap(_characterStorage, other._characterStorage);
-    std::swap(_narrowOffsetStorage, other._narrowOffsetStorage);
-    std::swap(_wideOffsetStorage, other._wideOffsetStorage);
+    std::swap(_offsetStorage, other._offsetStorage);
     std::swap(static_cast<StringArrayView&>(*this), static_cast<StringArrayView&>(other));
     return *this;
 }
@@ -56,35 +65,43 @@ std::size_t StringArray::add(const Containers::StringView string) {
 }
 
 Containers::MutableStringView StringArray::add(NoInitT, const std::size_t size) {
-    /* A moved-from array has lost its offset table */
-    if(_narrowOffsetStorage.isEmpty() && _wideOffsetStorage.isEmpty())
-        arrayAppend(_narrowOffsetStorage, std::uint32_t{0});
-
     const std::size_t begin = _characterStorage.size();
     const std::size_t end = begin + size + 1;
     arrayResize(_characterStorage, NoInit, end);
     _characterStorage[end - 1] = '\0';
-
-    if(!_wideOffsetStorage.isEmpty()) arrayAppend(_wideOffsetStorage, end);
-    else if(end <= 0xffffffffu) arrayAppend(_narrowOffsetStorage, std::uint32_t(end));
-    else {
-        /* The characters outgrow 32-bit offsets: the table widens, once */
-        arrayReserve(_wideOffsetStorage, _narrowOffsetStorage.size() + 1);
-        for(const std::uint32_t offset: _narrowOffsetStorage)
-            arrayAppend(_wideOffsetStorage, std::size_t{offset});
-        arrayAppend(_wideOffsetStorage, end);
-        _narrowOffsetStorage = {};
-    }
-
+    appendOffset(end);
+    ++_size;
     updateView();
     return {_characterStorage.data() + begin, size};
 }
 
+void StringArray::appendOffset(const std::size_t offset) {
+    const bool wide = _wideOffsets || offset > 0xffffffffu;
+    const std::size_t width = wide ? sizeof(std::size_t) : sizeof(std::uint32_t);
+    if((_size + 2)*width > _offsetStorage.size() || wide != _wideOffsets) {
+        const std::size_t capacity = 2*(_size + 2)*width;
+        char* const data = static_cast<char*>(wide == _wideOffsets ?
+            std::realloc(_offsetStorage.release(), capacity) : std::malloc(capacity));
+        /* As a failed operator new would, without an exception */
+        if(!data) {
+            Utility::Error{} << "StringArray::add(): cannot allocate" << capacity << "bytes";
+            std::abort();
+        }
+        /* Past 4 GB of characters the table widens, once. An empty or
+           moved-from array has no table yet. */
+        if(wide != _wideOffsets && _size) for(std::size_t i = 0; i != _size + 1; ++i)
+            reinterpret_cast<std::size_t*>(data)[i] = reinterpret_cast<const std::uint32_t*>(_offsetStorage.data())[i];
+        _offsetStorage = Containers::Array<char>{data, capacity, freeOffsets};
+        _wideOffsets = wide;
+    }
+
+    if(wide) writeOffset(reinterpret_cast<std::size_t*>(_offsetStorage.data()), _size, offset);
+    else writeOffset(reinterpret_cast<std::uint32_t*>(_offsetStorage.data()), _size, offset);
+}
+
 void StringArray::updateView() {
     _characters = _characterStorage.data();
-    _wideOffsets = !_wideOffsetStorage.isEmpty();
-    _offsets = _wideOffsets ? static_cast<const void*>(_wideOffsetStorage.data()) : _narrowOffsetStorage.data();
-    _size = (_wideOffsets ? _wideOffsetStorage.size() : _narrowOffsetStorage.size()) - 1;
+    _offsets = _offsetStorage.isEmpty() ? static_cast<const void*>(EmptyOffsets) : _offsetStorage.data();
     _capacity = arrayCapacity(_characterStorage);
 }
 

@@ -106,11 +106,15 @@ class QUENFOLDENGINE_EXPORT StringArray: public StringArrayView {
         virtual ~StringArray();
 
     private:
+        void appendOffset(std::size_t offset);
         void updateView();
 
         Corrade::Containers::Array<char> _characterStorage;
-        Corrade::Containers::Array<std::uint32_t> _narrowOffsetStorage;
-        Corrade::Containers::Array<std::size_t> _wideOffsetStorage;
+        /* The offsets, from the first string's on, with room for more: its
+           size is its capacity in bytes. Grown with realloc(), which moves
+           a large table without copying where the system allows, instead
+           of holding it twice while copying. */
+        Corrade::Containers::Array<char> _offsetStorage;
 };
 
 }
