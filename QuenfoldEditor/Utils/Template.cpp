@@ -193,7 +193,7 @@ struct Tokens {
         const char* const end = content.end();
         for(const char* token = content.begin(); token != end; ) {
             const char* const next = tokenEnd(token, end);
-            if(count != Capacity) first[count] = {token, std::size_t(next - token)};
+            if(count < Capacity) first[count] = {token, std::size_t(next - token)};
             ++count;
             token = skipBlanks(next, end);
         }
@@ -209,7 +209,7 @@ struct Tokens {
    stack unless the name is unusually long. */
 class NamePath {
     public:
-        explicit NamePath(const Containers::StringView& name): _data{name.size() + 2 <= sizeof(_inline) ? _inline :
+        explicit NamePath(const Containers::StringView& name): _data{name.size() + 2 <= sizeof(_onStack) ? _onStack :
             (_allocated = Containers::Array<char>{NoInit, name.size() + 2}).data()}, _size{name.size() + 1}
         {
             *writePath(name, _data) = '\0';
@@ -224,7 +224,7 @@ class NamePath {
         }
 
     private:
-        char _inline[104];
+        char _onStack[104];
         Containers::Array<char> _allocated;
         char* _data;
         std::size_t _size;
@@ -458,7 +458,7 @@ class OperandText {
         OperandText& operator=(const OperandText&) = delete;
 
         void assign(const char* const data, const std::size_t size) {
-            if(size > sizeof(_inline))
+            if(size > sizeof(_onStack))
                 _data = (_allocated = Containers::Array<char>{NoInit, size}).data();
             std::memcpy(_data, data, size);
             _size = size;
@@ -469,9 +469,9 @@ class OperandText {
         }
 
     private:
-        char _inline[128];
+        char _onStack[128];
         Containers::Array<char> _allocated;
-        char* _data = _inline;
+        char* _data = _onStack;
         std::size_t _size = 0;
 };
 
