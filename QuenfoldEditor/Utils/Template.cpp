@@ -243,7 +243,7 @@ constexpr struct DigitPairTable {
 
 /* Longest text of a value in four decimals written without the general
    formatting: a sign, nine integer digits, the point and the decimals */
-constexpr std::size_t FastFixedSize = 16;
+constexpr std::size_t FastFixedSize = 15;
 
 /* The value with four decimals, rounded from its exact binary value as
    printf() does, written at out; returns the size, or 0 when the value is
