@@ -233,13 +233,16 @@ class NamePath {
 /* "00", "01" up to "99", for writing numbers two digits at a time */
 constexpr struct DigitPairTable {
     constexpr DigitPairTable(): data{} {
-        for(int i = 0; i != 100; ++i) {
+        for(std::size_t i = 0; i != 100; ++i) {
             data[2*i] = char('0' + i/10);
             data[2*i + 1] = char('0' + i % 10);
         }
     }
     char data[200];
 } DigitPairs;
+
+/* The two digits of n below 100 */
+const char* digitPair(const std::size_t n) { return DigitPairs.data + 2*n; }
 
 /* Longest text of a value in four decimals written without the general
    formatting: a sign, nine integer digits, the point and the decimals */
@@ -256,15 +259,15 @@ std::size_t formatFixedFast(const double value, char* const out) {
     const double scaled = value*10000.0;
     const double magnitude = scaled < 0.0 ? -scaled : scaled;
     if(!(magnitude < 1099511627776.0)) return 0;
-    const auto digits = std::uint64_t(magnitude + 0.5);
+    const auto digits = std::uint64_t(magnitude + 0.5); // NOLINT(bugprone-incorrect-roundings)
     const double off = magnitude - double(digits);
     if(!(off < 0.49 && off > -0.49)) return 0;
 
     /* Branches that go either way from one value to the next cost more
        than the arithmetic that replaces them: the sign is written and kept
        or overwritten, the integer digits counted without a loop */
-    auto integer = std::uint32_t(digits/10000);
-    const auto fraction = std::uint32_t(digits % 10000);
+    std::size_t integer = digits/10000;
+    const std::size_t fraction = digits % 10000;
     const std::size_t sign = std::signbit(value);
     const std::size_t integerSize = 1 + (integer >= 10) + (integer >= 100) + (integer >= 1000) +
         (integer >= 10000) + (integer >= 100000) + (integer >= 1000000) +
@@ -272,18 +275,18 @@ std::size_t formatFixedFast(const double value, char* const out) {
     out[0] = '-';
     char* const point = out + sign + integerSize;
     point[0] = '.';
-    std::memcpy(point + 1, DigitPairs.data + 2*(fraction/100), 2);
-    std::memcpy(point + 3, DigitPairs.data + 2*(fraction % 100), 2);
+    std::memcpy(point + 1, digitPair(fraction/100), 2);
+    std::memcpy(point + 3, digitPair(fraction % 100), 2);
     char* at = point;
     for(; integer >= 100; integer /= 100) {
         at -= 2;
-        std::memcpy(at, DigitPairs.data + 2*(integer % 100), 2);
+        std::memcpy(at, digitPair(integer % 100), 2);
     }
     /* One or two digits are left: the last one, then the first one over it
        or in front of it */
     const bool twoDigits = integer >= 10;
-    at[-1] = DigitPairs.data[2*integer + 1];
-    at[-1 - twoDigits] = DigitPairs.data[2*integer + !twoDigits];
+    at[-1] = digitPair(integer)[1];
+    at[-1 - twoDigits] = digitPair(integer)[!twoDigits];
     return sign + integerSize + 5;
 }
 
