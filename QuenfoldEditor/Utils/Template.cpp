@@ -91,7 +91,7 @@ struct Tokens {
         const char* const end = content.end();
         for(const char* token = content.begin(); token != end; ) {
             const char* const next = tokenEnd(token, end);
-            if(count != Capacity) first[count] = {token, std::size_t(next - token)};
+            if(count < Capacity) first[count] = {token, std::size_t(next - token)};
             ++count;
             token = next;
             while(token != end && isBlank(*token)) ++token;
@@ -109,7 +109,7 @@ struct Tokens {
 class NamePath {
     public:
         explicit NamePath(const Containers::StringView& name) {
-            char* const data = name.size() + 2 <= sizeof(_inline) ? _inline :
+            char* const data = name.size() + 2 <= sizeof(_onStack) ? _onStack :
                 (_allocated = Containers::Array<char>{NoInit, name.size() + 2}).data();
             char* out = data;
             *out++ = '/';
@@ -125,7 +125,7 @@ class NamePath {
         const Containers::StringView& view() const { return _path; }
 
     private:
-        char _inline[104];
+        char _onStack[104];
         Containers::Array<char> _allocated;
         Containers::StringView _path;
 };
@@ -185,7 +185,7 @@ Containers::StringView firstToken(const Containers::StringView& content) {
 /* "00", "01" up to "99", for writing numbers two digits at a time */
 constexpr struct DigitPairTable {
     constexpr DigitPairTable(): data{} {
-        for(int i = 0; i != 100; ++i) {
+        for(std::size_t i = 0; i != 100; ++i) {
             data[2*i] = char('0' + i/10);
             data[2*i + 1] = char('0' + i % 10);
         }
@@ -204,7 +204,7 @@ template<class Consume> void formatFixed(const double value, Consume&& consume) 
     const double scaled = value*10000.0;
     const double magnitude = scaled < 0.0 ? -scaled : scaled;
     if(magnitude < 1099511627776.0) {
-        const auto digits = std::uint64_t(magnitude + 0.5);
+        const auto digits = std::uint64_t(magnitude + 0.5); // NOLINT(bugprone-incorrect-roundings)
         const double off = magnitude - double(digits);
         if(off < 0.49 && off > -0.49) {
             /* Written backwards from a fixed end with few branches: values
@@ -311,7 +311,7 @@ class OperandText {
         OperandText& operator=(const OperandText&) = delete;
 
         void assign(const char* const data, const std::size_t size) {
-            if(size > sizeof(_inline))
+            if(size > sizeof(_onStack))
                 _data = (_allocated = Containers::Array<char>{NoInit, size}).data();
             std::memcpy(_data, data, size);
             _size = size;
@@ -322,9 +322,9 @@ class OperandText {
         }
 
     private:
-        char _inline[128];
+        char _onStack[128];
         Containers::Array<char> _allocated;
-        char* _data = _inline;
+        char* _data = _onStack;
         std::size_t _size = 0;
 };
 

@@ -94,6 +94,7 @@ TEST(Template, SegmentsClassifiesAndEvaluates) {
         {"{{ p == q }}", "", "Template::render(): Undefined name p\nTemplate::render(): Undefined name q\n"},
         {"{{}}", "", "Template::render(): Number of tokens for expression unsupported: 0\n"},
         {"{{ a b c d }}", "", "Template::render(): Number of tokens for expression unsupported: 4\n"},
+        {"{{ a b c d e f g }}", "", "Template::render(): Number of tokens for expression unsupported: 7\n"},
         /* Sections */
         {"Hello {{ node.name }}!{{ if node.visible }} [shown]{{ end }} Scale: {{ scale }}", "Hello cube! [shown] Scale: 1.5000", ""},
         {"{{ if yes }}X{{ end }}{{ if textTrue }}S{{ end }}{{ if no }}N{{ end }}{{ if name }}C{{ end }}{{ if scale }}D{{ end }}", "XS", ""},
