@@ -4,10 +4,15 @@
 #   make demo   render the example template and watch a folder
 #   make bench  build in Release and run the benchmarks
 #   make test-windows  cross-build for Windows with MinGW, run the tests under Wine
+#   make fuzz   build the fuzzers with clang and run each for FUZZ_SECONDS
+#   make tidy   run clang-tidy on the library's and the tools' sources
 
 BUILD_DIR ?= build
 BENCH_BUILD_DIR ?= build-release
 WINDOWS_BUILD_DIR ?= build-windows
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+TIDY_BUILD_DIR ?= build-tidy
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -23,8 +28,9 @@ NODE_PACKAGES := $(if $(shell command -v npm 2>/dev/null),,nodejs npm)
 BENCH_PACKAGES := libkainjow-mustache-dev libmstch-dev inotify-tools $(NODE_PACKAGES)
 # GoogleTest from its sources, cross-built; RapidJSON is headers only
 WINDOWS_PACKAGES := cmake ninja-build rapidjson-dev googletest g++-mingw-w64-x86-64-posix wine64
+CLANG_PACKAGES := clang libclang-rt-14-dev clang-tidy
 
-.PHONY: all deps bench-deps configure build test demo bench test-windows clean
+.PHONY: all deps bench-deps clang-deps configure build test demo bench test-windows fuzz tidy clean
 
 all: build
 
@@ -53,6 +59,9 @@ deps:
 bench-deps: deps
 	$(call install_packages,$(BENCH_PACKAGES))
 
+clang-deps: deps
+	$(call install_packages,$(CLANG_PACKAGES))
+
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_ARGS)
 
@@ -74,5 +83,18 @@ test-windows:
 	$(call install_packages,$(WINDOWS_PACKAGES))
 	@bash cmake/test-windows.sh $(WINDOWS_BUILD_DIR) $(JOBS)
 
+# Optimised, with assertions kept: a failed one is a finding
+fuzz: clang-deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" \
+		-DQUENFOLD_BUILD_TESTS=OFF -DQUENFOLD_BUILD_TOOLS=OFF -DQUENFOLD_BUILD_FUZZERS=ON -DQUENFOLD_SANITIZERS=address,undefined $(CMAKE_ARGS)
+	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run.sh $(FUZZ_BUILD_DIR)
+
+# Configuring with clang is enough: clang-tidy reads the compile commands
+tidy: clang-deps
+	CC=clang CXX=clang++ cmake -S . -B $(TIDY_BUILD_DIR) -G Ninja $(CMAKE_ARGS)
+	git ls-files 'QuenfoldEditor/*.cpp' 'QuenfoldEngine/*.cpp' 'tools/*.cpp' ':!:*/Test/*' | \
+		xargs -P $(JOBS) -n 1 clang-tidy -p $(TIDY_BUILD_DIR) --quiet
+
 clean:
-	rm -rf $(BUILD_DIR) $(BENCH_BUILD_DIR) $(WINDOWS_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(BENCH_BUILD_DIR) $(WINDOWS_BUILD_DIR) $(FUZZ_BUILD_DIR) $(TIDY_BUILD_DIR)

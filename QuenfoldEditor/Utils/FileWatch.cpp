@@ -295,7 +295,7 @@ void FileWatch::removeInternal(const std::size_t position) {
     const std::size_t last = _watches.size() - 1;
     if(position != last) {
         std::swap(_watches[position], _watches[last]);
-        _watchIndices[_watches[position].id] = position;
+        _watchIndices[_watches[position].id] = std::int64_t(position);
     }
     arrayRemoveSuffix(_watches, 1);
 

@@ -4,6 +4,7 @@
 #include <type_traits>
 #include <rapidjson/document.h>
 #include <Corrade/Containers/Array.h>
+#include <Corrade/Containers/String.h>
 #include <Corrade/Containers/StringView.h>
 #include <Corrade/Utility/Debug.h>
 #include <Magnum/Math/Matrix4.h>
@@ -176,7 +177,16 @@ void JsonObject::setNull(const bool writeFlag) {
 
 void JsonObject::setString(const Containers::StringView value, const bool writeFlag) {
     Allocator& allocator = this->allocator();
-    writeValue(writeFlag).SetString(value.data() ? value.data() : "", rapidjson::SizeType(value.size()), allocator);
+    rapidjson::Value& written = writeValue(writeFlag);
+    /* RapidJSON keeps a short string inside the value itself, where the new
+       one is copied to as well: a view on the value being overwritten, such
+       as a trimmed asString(), is copied aside first */
+    const std::uintptr_t writtenBegin = reinterpret_cast<std::uintptr_t>(&written);
+    const std::uintptr_t viewBegin = reinterpret_cast<std::uintptr_t>(value.data());
+    const bool overlaps = value.data() && viewBegin < writtenBegin + sizeof(rapidjson::Value) && writtenBegin < viewBegin + value.size();
+    const Containers::String copy = overlaps ? Containers::String{value} : Containers::String{};
+    const Containers::StringView source = overlaps ? Containers::StringView{copy} : value;
+    written.SetString(source.data() ? source.data() : "", rapidjson::SizeType(source.size()), allocator);
 }
 
 void JsonObject::asFloatArray(const Containers::ArrayView<float> out) const {

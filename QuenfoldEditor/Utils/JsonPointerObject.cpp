@@ -5,6 +5,7 @@
 #include <rapidjson/document.h>
 #include <Corrade/Containers/Pointer.h>
 #include <Corrade/Containers/StringView.h>
+#include <Corrade/Utility/Debug.h>
 
 namespace QuenfoldEngine {
 
@@ -15,7 +16,10 @@ namespace {
 /* What a missing value reads as: null is what the getters treat as absent */
 const rapidjson::Value NullValue;
 
-constexpr std::size_t NoIndex = ~std::size_t{};
+constexpr std::size_t NotAnIndex = ~std::size_t{};
+
+/* One more than the largest index of the largest RapidJSON array */
+constexpr std::size_t PastAnyArray = std::numeric_limits<rapidjson::SizeType>::max();
 
 /* One component of a slash path, between two slashes */
 struct Component {
@@ -68,18 +72,18 @@ bool nameEquals(const rapidjson::Value& name, const Component& component) {
 }
 
 /* Array index as a JSON Pointer reads it: decimal digits without a leading
-   zero, below 2^32 - 1, the largest size of a RapidJSON array, so that the
-   element exists once the array is extended up to it; NoIndex otherwise */
+   zero, where any number no array reaches counts as PastAnyArray;
+   NotAnIndex for anything else */
 std::size_t arrayIndex(const Component& component) {
-    if(component.size == 0 || component.size > 10 || (component.size > 1 && component.data[0] == '0'))
-        return NoIndex;
+    if(component.size == 0 || (component.size > 1 && component.data[0] == '0'))
+        return NotAnIndex;
     std::size_t index = 0;
     for(std::size_t i = 0; i != component.size; ++i) {
         const char c = component.data[i];
-        if(c < '0' || c > '9') return NoIndex;
-        index = index*10 + (c - '0');
+        if(c < '0' || c > '9') return NotAnIndex;
+        if(index < PastAnyArray) index = index*10 + (c - '0');
     }
-    return index < std::numeric_limits<rapidjson::SizeType>::max() ? index : NoIndex;
+    return index < PastAnyArray ? index : PastAnyArray;
 }
 
 template<class Value> Value* findMember(Value& object, const Component& component) {
@@ -113,7 +117,12 @@ rapidjson::Value memberName(const Component& component, rapidjson::MemoryPoolAll
     return rapidjson::Value{name.data(), rapidjson::SizeType(size), allocator};
 }
 
-rapidjson::Value& create(rapidjson::Document& document, const Containers::StringView path) {
+/* The value at path, created with what leads to it; null after printing
+   why when the path indexes an array past its end. Arrays are never
+   created and everything below a created or replaced value is new, so only
+   an array that was there before can refuse, and then nothing has been
+   changed yet. */
+rapidjson::Value* create(rapidjson::Document& document, const Containers::StringView path) {
     rapidjson::MemoryPoolAllocator<rapidjson::CrtAllocator>& allocator = document.GetAllocator();
     rapidjson::Value* value = &document;
     forEachComponent(path, [&](const Component& component) {
@@ -121,9 +130,13 @@ rapidjson::Value& create(rapidjson::Document& document, const Containers::String
             /* "-" names the element past the end */
             const std::size_t index = component.size == 1 && component.data[0] == '-' ?
                 value->Size() : arrayIndex(component);
-            if(index != NoIndex) {
-                while(value->Size() <= index)
-                    value->PushBack(rapidjson::Value{}, allocator);
+            if(index != NotAnIndex) {
+                if(index > value->Size() || index == PastAnyArray) {
+                    Utility::Error{} << "JsonPointerObject::writeValue(): Index" << Containers::StringView{component.data, component.size} << "past the end of an array of" << value->Size() << "elements, nothing written to" << path;
+                    value = nullptr;
+                    return false;
+                }
+                if(index == value->Size()) value->PushBack(rapidjson::Value{}, allocator);
                 value = &(*value)[rapidjson::SizeType(index)];
                 return true;
             }
@@ -139,7 +152,7 @@ rapidjson::Value& create(rapidjson::Document& document, const Containers::String
         value = &(value->MemberEnd() - 1)->value;
         return true;
     });
-    return *value;
+    return value;
 }
 
 /* base followed by path, in one allocation; a path not beginning with a
@@ -157,6 +170,8 @@ Containers::String joinPath(const Containers::StringView base, const Containers:
 }
 
 JsonPointerObject::JsonPointerObject(rapidjson::Document& document, const Containers::StringView path): _document(document), _path{joinPath({}, path)} {}
+
+JsonPointerObject::~JsonPointerObject() = default;
 
 bool JsonPointerObject::exists() const {
     return find(_document, _path) != nullptr;
@@ -182,7 +197,10 @@ const rapidjson::Value& JsonPointerObject::readValue() const {
 }
 
 rapidjson::Value& JsonPointerObject::writeValue(bool) {
-    return create(_document, _path);
+    if(rapidjson::Value* const value = create(_document, _path)) return *value;
+    if(!_refusedWrite) _refusedWrite.emplace();
+    _refusedWrite->SetNull();
+    return *_refusedWrite;
 }
 
 }

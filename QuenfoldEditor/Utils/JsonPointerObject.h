@@ -4,6 +4,7 @@
  * @brief Class @ref QuenfoldEngine::JsonPointerObject
  */
 
+#include <Corrade/Containers/Pointer.h>
 #include <Corrade/Containers/String.h>
 
 #include "QuenfoldEditor/Utils/JsonObject.h"
@@ -25,16 +26,21 @@ of the document.
 @ref readValue() gives a null value when nothing is at the path;
 @ref writeValue() creates the value, and missing parent objects, as null.
 Creating turns into an object a parent that is not a container, or an
-array whose component is not an index; it extends an array with nulls up
-to the index, and appends to it for the component @cb{.txt} - @ce. The
-@p writeFlag of the setters is ignored: it is the hook of the editor's own
-handles (for instance for undo records). The document must outlive the
-handle.
+array whose component is not an index. On an array, the index equal to its
+size and the component @cb{.txt} - @ce append an element; an index past
+that is refused: @ref writeValue() prints
+"JsonPointerObject::writeValue(): Index 7 past the end of an array of 2 elements, nothing written to /a/7"
+and gives a value outside the document, so that the setter changes
+nothing. The @p writeFlag of the setters is ignored: it is the hook of the
+editor's own handles (for instance for undo records). The document must
+outlive the handle.
 */
 class QUENFOLDEDITORUTILS_EXPORT JsonPointerObject: public JsonObject {
     public:
         /** @brief Handle on the value at @p path in @p document */
         explicit JsonPointerObject(rapidjson::Document& document, Corrade::Containers::StringView path = {});
+
+        ~JsonPointerObject() override;
 
         bool exists() const override;
         Corrade::Containers::String path() const override;
@@ -47,6 +53,8 @@ class QUENFOLDEDITORUTILS_EXPORT JsonPointerObject: public JsonObject {
     private:
         rapidjson::Document& _document;
         Corrade::Containers::String _path;
+        /* What a refused write goes to, made on the first one */
+        Corrade::Containers::Pointer<rapidjson::Value> _refusedWrite;
 };
 
 }

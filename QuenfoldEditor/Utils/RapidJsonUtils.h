@@ -41,7 +41,8 @@ namespace rapidjson {
 
 One item on the stream, four spaces per level, with no newline of its own.
 Writing stops at a NaN or infinite number, which JSON cannot hold: what was
-written up to there is printed.
+written up to there is printed. Values nest to any depth without the
+printer recursing.
 */
 QUENFOLDEDITORUTILS_EXPORT Corrade::Utility::Debug& operator<<(Corrade::Utility::Debug& debug, const Value& value);
 

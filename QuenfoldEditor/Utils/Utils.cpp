@@ -18,11 +18,13 @@ namespace {
 
 constexpr std::size_t NotFound = ~std::size_t{};
 
-/* Upper-case form of every byte, filled by a single call into the facet */
+/* Upper-case form of every byte. Asked of the facet one character at a
+   time: the range form may be answered from a built-in table that skips a
+   custom facet's own toupper() */
 struct UpperTable {
     explicit UpperTable(const std::locale& locale) {
-        for(std::size_t i = 0; i != 256; ++i) upper[i] = char(i);
-        std::use_facet<std::ctype<char>>(locale).toupper(upper, upper + 256);
+        const std::ctype<char>& ctype = std::use_facet<std::ctype<char>>(locale);
+        for(std::size_t i = 0; i != 256; ++i) upper[i] = ctype.toupper(char(i));
     }
 
     unsigned char operator()(const char c) const {

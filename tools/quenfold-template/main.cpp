@@ -1,24 +1,25 @@
 /* quenfold-template: renders a template file against JSON files from a shell
    or a build script */
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <sstream>
-#include <string>
 #include <vector>
 #include <rapidjson/document.h>
-#include <rapidjson/error/en.h>
 #include <Corrade/Containers/ArrayView.h>
+#include <Corrade/Containers/Optional.h>
 #include <Corrade/Containers/Reference.h>
 #include <Corrade/Containers/String.h>
+#include <Corrade/Containers/StringView.h>
 #include <Corrade/Utility/Debug.h>
 
 #include "QuenfoldEditor/Utils/JsonPointerObject.h"
 #include "QuenfoldEditor/Utils/Template.h"
 #include "tools/CommandLine.h"
+#include "tools/InputFile.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -35,9 +36,10 @@ const char Usage[] = "Usage: quenfold-template [--check] TEMPLATE [CONTEXT.json 
 
 const char Help[] = R"(
 Renders TEMPLATE against the JSON documents CONTEXT.json and writes the text
-to standard output. TEMPLATE, or one of the JSON files, may be - for standard
-input. A name is looked up in the documents in the order given: the first
-document that has it decides.
+to standard output. TEMPLATE and the JSON files are regular files, and one of
+them may be - for standard input. JSON documents nest arrays and objects at
+most 512 levels deep. A name is looked up in the documents in the order
+given: the first document that has it decides.
 
 Options:
   --check   only parse TEMPLATE (and the JSON files) and report whether the
@@ -75,35 +77,7 @@ Exit status: 0 rendered (with --check: valid), 1 syntax or render error,
 
 const CommandLine commandLine{"quenfold-template", Usage, Help};
 
-/* Whole contents of a file, or of standard input for "-"; false after
-   printing why */
-bool readFile(const char* const name, std::string& out) {
-    const bool standardInput = std::strcmp(name, "-") == 0;
-    std::FILE* const file = standardInput ? stdin : std::fopen(name, "rb");
-    bool failed = !file;
-    if(file) {
-        char buffer[65536];
-        std::size_t size;
-        while((size = std::fread(buffer, 1, sizeof(buffer), file)))
-            out.append(buffer, size);
-        failed = std::ferror(file);
-        if(!standardInput) std::fclose(file);
-    }
-    if(failed) std::fprintf(stderr, "quenfold-template: cannot read %s: %s\n", name, std::strerror(errno));
-    return !failed;
-}
-
-}
-
-int main(int argc, char** argv) {
-    #ifdef _WIN32
-    /* Templates and documents are bytes, passed through unchanged: in text
-       mode a template with CRLF line ends would come out with CR CR LF, and
-       a 0x1A byte would end standard input early */
-    _setmode(_fileno(stdin), _O_BINARY);
-    _setmode(_fileno(stdout), _O_BINARY);
-    #endif
-
+int run(int argc, char** argv) {
     bool check = false;
     bool options = true;
     std::vector<const char*> files;
@@ -117,31 +91,27 @@ int main(int argc, char** argv) {
     }
     if(files.empty()) return commandLine.usageError("missing", "TEMPLATE");
 
-    std::string source;
-    if(!readFile(files[0], source)) return UsageError;
+    Containers::Optional<Containers::String> source = readInputFile(commandLine.name, files[0]);
+    if(!source) return UsageError;
 
     /* The documents stay where they are: the handles refer to them */
     std::vector<std::unique_ptr<rapidjson::Document>> documents;
     std::vector<std::unique_ptr<JsonPointerObject>> handles;
     std::vector<Containers::Reference<JsonObject>> contexts;
     for(std::size_t i = 1; i != files.size(); ++i) {
-        std::string json;
-        if(!readFile(files[i], json)) return UsageError;
+        const Containers::Optional<Containers::String> json = readInputFile(commandLine.name, files[i]);
+        if(!json) return UsageError;
         documents.emplace_back(new rapidjson::Document);
         rapidjson::Document& document = *documents.back();
-        if(document.Parse(json.data(), json.size()).HasParseError()) {
-            std::fprintf(stderr, "quenfold-template: %s: offset %zu: %s\n", files[i],
-                document.GetErrorOffset(), rapidjson::GetParseError_En(document.GetParseError()));
-            return UsageError;
-        }
+        if(!parseJsonFile(commandLine.name, files[i], *json, document)) return UsageError;
         handles.emplace_back(new JsonPointerObject{document});
         contexts.emplace_back(*handles.back());
     }
 
-    Template t{Containers::StringView{source.data(), source.size(), Containers::StringViewFlag::NullTerminated}};
+    Template t{*source};
     /* The template keeps its own copy: the source would otherwise stay
        beside it and the output, a third copy of a large template */
-    source = std::string{};
+    source = Containers::NullOpt;
     if(check) {
         std::fprintf(t.valid() ? stdout : stderr, "%s: %s\n", files[0], t.valid() ? "valid" : "invalid");
         return t.valid() ? Success : Failure;
@@ -162,4 +132,23 @@ int main(int argc, char** argv) {
     }
     std::fwrite(output.data(), 1, output.size(), stdout);
     return std::fflush(stdout) == 0 ? Success : Failure;
+}
+
+}
+
+int main(int argc, char** argv) {
+    #ifdef _WIN32
+    /* The text is bytes, passed through unchanged: in text mode a template
+       with CRLF line ends would come out with CR CR LF */
+    _setmode(_fileno(stdout), _O_BINARY);
+    #endif
+
+    /* Inputs too large for the memory are refused as they are read; this
+       is for what parsing and rendering them takes on top */
+    try {
+        return run(argc, argv);
+    } catch(const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: out of memory\n", commandLine.name);
+        return Failure;
+    }
 }

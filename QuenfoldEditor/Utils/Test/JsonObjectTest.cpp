@@ -161,6 +161,20 @@ TEST(JsonObject, SettersReplaceTheWrittenValue) {
     EXPECT_EQ(std::memcmp(object.asMatrix4().data(), matrix.data(), sizeof(matrix)), 0);
 }
 
+TEST(JsonObject, SetStringFromAViewOfTheValueItOverwrites) {
+    /* Short strings live inside the value, long ones in the document */
+    for(const char* text: {"xy z", "xa string too long to fit inside a value"}) {
+        SCOPED_TRACE(text);
+        const std::string expected = std::string{"{\"read\":\""} + (text + 1);
+        LoggingObject object = reading(("\"" + std::string{text} + "\"").data());
+        object.setString(object.asString().exceptPrefix(1), false);
+        EXPECT_EQ(object.document(), expected + "\"}");
+        object.setString(object.asString().exceptSuffix(1), false);
+        object.setString(object.asString(), false);
+        EXPECT_EQ(object.document(), expected.substr(0, expected.size() - 1) + "\"}");
+    }
+}
+
 TEST(JsonObject, ArrayElementsByKind) {
     const LoggingObject object = reading(R"([1, 2.5, "x", null, true, 16777217, 4294967295, -2])");
     float floats[8];

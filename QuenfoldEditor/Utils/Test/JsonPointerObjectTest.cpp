@@ -1,9 +1,12 @@
 #include <cstring>
+#include <sstream>
+#include <string>
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 #include <Corrade/Containers/Pointer.h>
 #include <Corrade/Containers/String.h>
 #include <Corrade/Containers/StringView.h>
+#include <Corrade/Utility/Debug.h>
 
 #include "QuenfoldEditor/Utils/JsonPointerObject.h"
 
@@ -70,10 +73,9 @@ TEST(JsonPointerObject, WritingCreatesWhatIsMissing) {
         {"/s/k", R"({"s":{"k":1},"a":[0]})"},
         {"/a/-", R"({"s":"str","a":[0,1]})"},
         {"/a/0", R"({"s":"str","a":[1]})"},
-        {"/a/3", R"({"s":"str","a":[0,null,null,1]})"},
+        {"/a/1", R"({"s":"str","a":[0,1]})"},
         {"/a/k", R"({"s":"str","a":{"k":1}})"},
-        /* Past the largest array: a member name, never an endless extension */
-        {"/a/4294967295", R"({"s":"str","a":{"4294967295":1}})"},
+        {"/a/01", R"({"s":"str","a":{"01":1}})"},
         {"/n~1m~0/", R"({"s":"str","a":[0],"n/m~":{"":1}})"},
         {"", "1"},
     };
@@ -86,6 +88,38 @@ TEST(JsonPointerObject, WritingCreatesWhatIsMissing) {
         EXPECT_TRUE(holds(document, c.document));
         /* "-" names a new element on every access */
         EXPECT_EQ(handle.exists(), std::strcmp(c.path, "/a/-") != 0);
+    }
+}
+
+TEST(JsonPointerObject, WritingPastTheEndOfAnArrayIsRefused) {
+    const char* const original = R"({"a": [0, [1]]})";
+    const struct {
+        const char* path;
+        const char* message;
+    } cases[]{
+        {"/a/3", "Index 3 past the end of an array of 2 elements, nothing written to /a/3"},
+        {"/a/1/2/x", "Index 2 past the end of an array of 1 elements, nothing written to /a/1/2/x"},
+        {"/a/50000000", "Index 50000000 past the end of an array of 2 elements, nothing written to /a/50000000"},
+        {"/a/4294967294", "Index 4294967294 past the end of an array of 2 elements, nothing written to /a/4294967294"},
+        {"/a/4294967295", "Index 4294967295 past the end of an array of 2 elements, nothing written to /a/4294967295"},
+        {"/a/99999999999999999999999", "Index 99999999999999999999999 past the end of an array of 2 elements, nothing written to /a/99999999999999999999999"},
+    };
+    for(const auto& c: cases) {
+        SCOPED_TRACE(c.path);
+        rapidjson::Document document;
+        document.Parse(original);
+        JsonPointerObject handle{document, c.path};
+        std::ostringstream out;
+        {
+            Utility::Error redirectError{&out};
+            handle.setString("a string too long to be kept inside the value"_s, false);
+            handle.pushBackString("b"_s, false);
+        }
+        const std::string message = std::string{"JsonPointerObject::writeValue(): "} + c.message + "\n";
+        EXPECT_EQ(out.str(), message + message);
+        EXPECT_TRUE(holds(document, original));
+        EXPECT_FALSE(handle.exists());
+        EXPECT_TRUE(handle.isNull());
     }
 }
 

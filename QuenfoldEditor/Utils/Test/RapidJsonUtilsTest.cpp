@@ -1,5 +1,7 @@
 #include <limits>
+#include <pthread.h>
 #include <sstream>
+#include <string>
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 #include <Corrade/Containers/ArrayView.h>
@@ -64,6 +66,62 @@ TEST(RapidJsonUtils, PrintsIndentedJson) {
         Utility::Error{} << "a" << Utility::Debug::nospace << one;
     }
     EXPECT_EQ(out.str(), "[\n    0.10000000149011612,\n     1 1\na1\n");
+}
+
+/* Arrays and objects alternating, depth levels deep, with a member named k
+   in each object; made level by level, as parsing or comparing it would
+   recurse */
+void makeDeep(rapidjson::Document& document, const std::size_t depth) {
+    rapidjson::Value* value = &document;
+    for(std::size_t level = 0; level != depth; ++level) {
+        if(level % 2) value->SetObject();
+        else value->SetArray();
+        if(level + 1 == depth) break;
+        if(level % 2) {
+            value->AddMember("k", rapidjson::Value{}, document.GetAllocator());
+            value = &value->MemberBegin()->value;
+        } else {
+            value->PushBack(rapidjson::Value{}, document.GetAllocator());
+            value = &(*value)[0];
+        }
+    }
+}
+
+TEST(RapidJsonUtils, PrintsDeepDocumentsOnASmallStack) {
+    /* A stack of 64 kB holds fewer than 2000 calls of any recursive writer */
+    constexpr std::size_t Depth = 2000;
+    struct Print {
+        rapidjson::Document document;
+        std::ostringstream out;
+    } print;
+    makeDeep(print.document, Depth);
+
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 64*1024), 0);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, &attributes, [](void* data) -> void* {
+        Print& print = *static_cast<Print*>(data);
+        Utility::Debug{&print.out} << print.document;
+        return nullptr;
+    }, &print), 0);
+    ASSERT_EQ(pthread_join(thread, nullptr), 0);
+    pthread_attr_destroy(&attributes);
+
+    /* The innermost container is empty, which prints on one line */
+    std::string expected;
+    for(std::size_t level = 0; level != Depth; ++level) {
+        if(level) expected += "\n" + std::string(4*level, ' ') + (level % 2 ? "" : "\"k\": ");
+        expected += level % 2 ? '{' : '[';
+    }
+    for(std::size_t level = Depth; level--; ) {
+        if(level != Depth - 1) expected += "\n" + std::string(4*level, ' ');
+        expected += level % 2 ? '}' : ']';
+    }
+    /* Megabytes of text: compared without printing it all on a failure */
+    const std::string printed = print.out.str();
+    EXPECT_EQ(printed.size(), expected.size() + 1);
+    EXPECT_TRUE(printed == expected + "\n");
 }
 
 }}

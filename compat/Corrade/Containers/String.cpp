@@ -9,9 +9,17 @@
 
 namespace Corrade { namespace Containers {
 
+static_assert(sizeof(String) == 3*sizeof(std::size_t), "a string is three words, like the real one");
+
 namespace {
 
 void noopDeleter(char*, std::size_t) {}
+
+char* allocateTerminated(const std::size_t size) {
+    char* const data = new char[size + 1];
+    data[size] = '\0';
+    return data;
+}
 
 }
 
@@ -19,7 +27,7 @@ String String::nullTerminatedView(const StringView view) {
     if(!(view.flags() & StringViewFlag::NullTerminated) || !view.data())
         return String{view};
     String out{const_cast<char*>(view.data()), view.size(), noopDeleter};
-    if(view.flags() & StringViewFlag::Global) out._state |= GlobalBit;
+    if(view.flags() & StringViewFlag::Global) out._large.sizeAndFlags |= std::size_t{GlobalBit} << LargeFlagShift;
     return out;
 }
 
@@ -31,7 +39,7 @@ String String::nullTerminatedGlobalView(const StringView view) {
 
 String::String() noexcept {
     _small.data[0] = '\0';
-    _state = SmallBit;
+    _small.state = SmallBit;
 }
 
 String::String(const StringView view) { construct(view.data(), view.size()); }
@@ -40,13 +48,8 @@ String::String(const char* const data) { construct(data, data ? std::strlen(data
 
 String::String(const char* const data, const std::size_t size) { construct(data, size); }
 
-String::String(AllocatedInitT, const StringView view) {
-    _large.data = new char[view.size() + 1];
+String::String(AllocatedInitT, const StringView view): String{allocateTerminated(view.size()), view.size(), nullptr} {
     if(view.size()) std::memcpy(_large.data, view.data(), view.size());
-    _large.data[view.size()] = '\0';
-    _large.size = view.size();
-    _large.deleter = nullptr;
-    _state = 0;
 }
 
 String::String(Corrade::ValueInitT, const std::size_t size): String{Corrade::NoInit, size} {
@@ -55,22 +58,19 @@ String::String(Corrade::ValueInitT, const std::size_t size): String{Corrade::NoI
 
 String::String(Corrade::NoInitT, const std::size_t size) {
     if(size <= SmallSize) {
-        _state = SmallBit|size;
         _small.data[size] = '\0';
+        _small.state = SmallBit|size;
     } else {
-        _large.data = new char[size + 1];
-        _large.data[size] = '\0';
-        _large.size = size;
+        _large.data = allocateTerminated(size);
         _large.deleter = nullptr;
-        _state = 0;
+        _large.sizeAndFlags = size;
     }
 }
 
 String::String(char* const data, const std::size_t size, const Deleter deleter) noexcept {
     _large.data = data;
-    _large.size = size;
     _large.deleter = deleter;
-    _state = 0;
+    _large.sizeAndFlags = size;
 }
 
 void String::construct(const char* const data, const std::size_t size) {
@@ -83,14 +83,13 @@ String::String(const String& other) { construct(other.data(), other.size()); }
 String::String(String&& other) noexcept {
     std::memcpy(static_cast<void*>(this), &other, sizeof(String));
     other._large.data = nullptr;
-    other._large.size = 0;
     other._large.deleter = nullptr;
-    other._state = 0;
+    other._large.sizeAndFlags = 0;
 }
 
 void String::destruct() {
     if(isSmall()) return;
-    if(_large.deleter) _large.deleter(_large.data, _large.size);
+    if(_large.deleter) _large.deleter(_large.data, size());
     else delete[] _large.data;
 }
 
@@ -116,7 +115,7 @@ char* String::data() { return isSmall() ? _small.data : _large.data; }
 
 const char* String::data() const { return isSmall() ? _small.data : _large.data; }
 
-std::size_t String::size() const { return isSmall() ? std::size_t(_state & SmallSizeMask) : _large.size; }
+std::size_t String::size() const { return isSmall() ? std::size_t(_small.state & SmallSizeMask) : _large.sizeAndFlags & LargeSizeMask; }
 
 String::Deleter String::deleter() const { return isSmall() ? nullptr : _large.deleter; }
 

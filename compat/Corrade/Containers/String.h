@@ -92,7 +92,7 @@ class CORRADE_UTILITY_EXPORT String {
         std::size_t size() const;
         bool isEmpty() const { return !size(); }
         /** @brief Whether the characters are stored inline */
-        bool isSmall() const { return _state & SmallBit; }
+        bool isSmall() const { return _small.state & SmallBit; }
         /** @brief Deleter; null for a small string */
         Deleter deleter() const;
 
@@ -128,29 +128,48 @@ class CORRADE_UTILITY_EXPORT String {
     private:
         template<class> friend class BasicStringView;
 
+        /* Kept in the last byte of a small string and in the top byte of a
+           large string's size, which share their place in memory: that is
+           what fits 22 characters, the zero byte and the state into three
+           words */
         enum: unsigned char {
-            SmallBit = 0x80,
-            GlobalBit = 0x40,
-            SmallSizeMask = 0x3f
+            SmallBit = 0x40,
+            GlobalBit = 0x80,
+            SmallSizeMask = 0x1f
+        };
+        enum: std::size_t {
+            LargeFlagShift = 8*(sizeof(std::size_t) - 1),
+            LargeSizeMask = ~(std::size_t{0xff} << LargeFlagShift)
         };
 
         void construct(const char* data, std::size_t size);
         void destruct();
-        bool isGlobalView() const { return _state & GlobalBit; }
+        bool isGlobalView() const { return _small.state & GlobalBit; }
 
-        union {
-            struct {
-                char data[SmallSize + 1];
-            } _small;
-            struct {
-                char* data;
-                std::size_t size;
-                Deleter deleter;
-            } _large;
+        struct Small {
+            #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+            unsigned char state;
+            char data[SmallSize + 1];
+            #else
+            char data[SmallSize + 1];
+            unsigned char state;
+            #endif
         };
-        /* SmallBit with the size for inline strings; otherwise GlobalBit
-           for a non-owning string made from a global view */
-        unsigned char _state;
+        struct Large {
+            #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+            std::size_t sizeAndFlags;
+            char* data;
+            Deleter deleter;
+            #else
+            char* data;
+            Deleter deleter;
+            std::size_t sizeAndFlags;
+            #endif
+        };
+        union {
+            Small _small;
+            Large _large;
+        };
 };
 
 }}

@@ -154,6 +154,16 @@ template<class T> class CORRADE_UTILITY_EXPORT BasicStringView {
         std::size_t _sizePlusFlags;
 };
 
+/* Both are instantiated in the library. Elsewhere than on Windows, where
+   the class's own import and export do it, the declarations keep users from
+   instantiating the members again and carry the export, which clang
+   otherwise loses because Containers.h names the specializations before the
+   template is defined */
+#ifndef _WIN32
+extern template class CORRADE_UTILITY_EXPORT BasicStringView<const char>;
+extern template class CORRADE_UTILITY_EXPORT BasicStringView<char>;
+#endif
+
 /** @brief Same size and same bytes; flags are ignored */
 CORRADE_UTILITY_EXPORT bool operator==(StringView a, StringView b);
 CORRADE_UTILITY_EXPORT bool operator!=(StringView a, StringView b);

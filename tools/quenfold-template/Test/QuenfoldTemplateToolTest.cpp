@@ -10,7 +10,15 @@
 #include <Corrade/Utility/Path.h>
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#if defined(__has_feature)
+#define QUENFOLD_HAS_ADDRESS_SANITIZER __has_feature(address_sanitizer)
+#else
+#define QUENFOLD_HAS_ADDRESS_SANITIZER 0
 #endif
 
 namespace {
@@ -59,14 +67,14 @@ class QuenfoldTemplateTool: public testing::Test {
         }
 
         /* Exit code of the tool with the arguments, its output in out and
-           err */
-        int run(const std::string& arguments) const {
+           err; the shell runs limits first */
+        int run(const std::string& arguments, const std::string& limits = {}) const {
             #ifdef _WIN32
             /* cmd.exe, which gives the exit code as it is */
-            const std::string command = "cd /d \"" + _directory + "\" && \"" + _binary.string() + "\" " + arguments + " >out 2>err";
+            const std::string command = "cd /d \"" + _directory + "\" && " + limits + "\"" + _binary.string() + "\" " + arguments + " >out 2>err";
             return std::system(command.c_str());
             #else
-            const std::string command = "cd '" + _directory + "' && '" + _binary.string() + "' " + arguments + " >out 2>err";
+            const std::string command = "cd '" + _directory + "' && " + limits + "'" + _binary.string() + "' " + arguments + " >out 2>err";
             const int status = std::system(command.c_str());
             return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
             #endif
@@ -113,5 +121,47 @@ TEST_F(QuenfoldTemplateTool, RendersChecksAndFails) {
     EXPECT_EQ(help.find("Usage: quenfold-template [--check] TEMPLATE [CONTEXT.json ...]\n"), 0u);
     EXPECT_NE(help.find("prints\n  Hello cube! [shown] Scale: 1.5000\n"), std::string::npos);
 }
+
+#ifndef _WIN32
+/* Nothing given on the command line crashes it, blocks it or makes it read
+   without end */
+TEST_F(QuenfoldTemplateTool, RefusesWhatItCannotRead) {
+    const std::string deepest = std::string(512, '[') + std::string(512, ']');
+    const std::string tooDeep = std::string(100000, '[') + std::string(100000, ']');
+    for(const auto& file: {std::make_pair("deepest.json", deepest), std::make_pair("deep.json", tooDeep)})
+        ASSERT_TRUE(Utility::Path::write(Utility::Path::join(_directory.c_str(), file.first),
+            Containers::ArrayView<const char>{file.second.data(), file.second.size()}));
+    ASSERT_EQ(mkfifo((_directory + "/fifo").c_str(), 0600), 0);
+    /* Larger than the address space the tool gets below, and no disk space
+       taken */
+    ASSERT_TRUE(Utility::Path::write(Utility::Path::join(_directory.c_str(), "huge.txt"), {}));
+    ASSERT_EQ(truncate((_directory + "/huge.txt").c_str(), 3ll << 30), 0);
+
+    const std::string cannotRead = "quenfold-template: cannot read ";
+    const struct {
+        const char* arguments;
+        const char* limits;
+        int code;
+        std::string out, err;
+    } cases[]{
+        {"scene.txt deepest.json scene.json", "", 0, "Hello cube! [shown] Scale: 1.5000\n", ""},
+        {"scene.txt deep.json", "", 2, "", "quenfold-template: deep.json: offset 512: Arrays and objects nested deeper than 512 levels.\n"},
+        {"/dev/zero", "", 2, "", cannotRead + "/dev/zero: not a regular file\n"},
+        {"scene.txt fifo", "", 2, "", cannotRead + "fifo: not a regular file\n"},
+        {". scene.json", "", 2, "", cannotRead + ".: not a regular file\n"},
+        /* The address space of a sanitized process is its own business */
+        #if !defined(__SANITIZE_ADDRESS__) && !QUENFOLD_HAS_ADDRESS_SANITIZER
+        {"huge.txt", "ulimit -v 1000000 && ", 2, "", cannotRead + "huge.txt: out of memory\n"},
+        {"- < /dev/zero", "ulimit -v 1000000 && ", 2, "", cannotRead + "-: out of memory\n"},
+        #endif
+    };
+    for(const auto& c: cases) {
+        SCOPED_TRACE(c.arguments);
+        EXPECT_EQ(run(c.arguments, c.limits), c.code);
+        EXPECT_EQ(read("out"), c.out);
+        EXPECT_EQ(read("err"), c.err);
+    }
+}
+#endif
 
 }

@@ -48,6 +48,7 @@ TEST(StringView, SplitAndJoin) {
 }
 
 TEST(String, StorageAndOwnership) {
+    static_assert(sizeof(Containers::String) == 3*sizeof(std::size_t), "");
     EXPECT_STREQ(Containers::String{}.data(), "");
     EXPECT_TRUE(Containers::String{"0123456789012345678901"}.isSmall());
     const Containers::String large{"01234567890123456789012"};
@@ -72,12 +73,19 @@ TEST(String, StorageAndOwnership) {
 }
 
 TEST(String, NullTerminatedView) {
-    const Containers::StringView global = "hello"_s;
-    const Containers::String referenced = Containers::String::nullTerminatedView(global);
-    EXPECT_EQ(referenced.data(), global.data());
-    EXPECT_EQ(Containers::StringView{referenced}.flags(), StringViewFlag::Global|StringViewFlag::NullTerminated);
+    /* The global flag shares its place with the size */
+    for(const Containers::StringView global: {"hello"_s, "a global view longer than the inline storage"_s}) {
+        const Containers::String referenced = Containers::String::nullTerminatedView(global);
+        EXPECT_EQ(referenced.data(), global.data());
+        EXPECT_EQ(referenced.size(), global.size());
+        EXPECT_EQ(Containers::StringView{referenced}.flags(), StringViewFlag::Global|StringViewFlag::NullTerminated);
+    }
+    const Containers::String local = Containers::String::nullTerminatedView(Containers::StringView{"local"});
+    EXPECT_EQ(Containers::StringView{local}.flags(), StringViewFlag::NullTerminated);
+    EXPECT_EQ(local.size(), 5u);
 
-    const Containers::String copied = Containers::String::nullTerminatedView(global.prefix(2));
-    EXPECT_NE(copied.data(), global.data());
+    const Containers::StringView hello = "hello"_s;
+    const Containers::String copied = Containers::String::nullTerminatedView(hello.prefix(2));
+    EXPECT_NE(copied.data(), hello.data());
     EXPECT_STREQ(copied.data(), "he");
 }
