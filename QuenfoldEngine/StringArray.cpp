@@ -1,9 +1,11 @@
 #include "QuenfoldEngine/StringArray.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
 #include <Corrade/Containers/GrowableArray.h>
+#include <Corrade/Utility/Debug.h>
 
 namespace QuenfoldEngine {
 
@@ -13,22 +15,33 @@ namespace {
 
 /* The offset table of an empty array, shared so that empty views need no
    allocation */
-constexpr std::size_t EmptyOffsets[1]{};
+constexpr std::uint32_t EmptyOffsets[1]{};
+
+void freeOffsets(char* const data, std::size_t) { std::free(data); }
+
+/* Puts the offset after the last of size strings, and the first string's
+   in front of it if it is the first */
+template<class T> void writeOffset(T* const offsets, const std::size_t size, const std::size_t offset) {
+    if(!size) offsets[0] = 0;
+    offsets[size + 1] = T(offset);
+}
 
 }
 
-StringArrayView::StringArrayView() noexcept: StringArrayView{nullptr, EmptyOffsets, 0, 0} {}
+StringArrayView::StringArrayView() noexcept: StringArrayView{nullptr, EmptyOffsets, false, 0, 0} {}
 
-StringArrayView::StringArrayView(const char* const characters, const std::size_t* const offsets, const std::size_t size, const std::size_t capacity) noexcept: _characters{characters}, _offsets{offsets}, _size{size}, _capacity{capacity} {}
+StringArrayView::StringArrayView(const char* const characters, const void* const offsets, const bool wideOffsets, const std::size_t size, const std::size_t capacity) noexcept: _characters{characters}, _offsets{offsets}, _size{size}, _capacity{capacity}, _wideOffsets{wideOffsets} {}
 
 StringArrayView StringArrayView::suffix(std::size_t begin) const {
     if(begin > _size) begin = _size;
-    return StringArrayView{_characters, _offsets + begin, _size - begin, _capacity};
+    const void* const offsets = _wideOffsets ?
+        static_cast<const void*>(static_cast<const std::size_t*>(_offsets) + begin) :
+        static_cast<const std::uint32_t*>(_offsets) + begin;
+    return StringArrayView{_characters, offsets, _wideOffsets, _size - begin, _capacity};
 }
 
 StringArray::StringArray(const std::size_t capacity) {
     if(capacity) arrayReserve(_characterStorage, capacity);
-    arrayAppend(_offsetStorage, std::size_t{0});
     updateView();
 }
 
@@ -46,21 +59,49 @@ StringArray& StringArray::operator=(StringArray&& other) noexcept {
 StringArray::~StringArray() = default;
 
 std::size_t StringArray::add(const Containers::StringView string) {
-    /* A moved-from array has lost its offset table */
-    if(_offsetStorage.isEmpty()) arrayAppend(_offsetStorage, std::size_t{0});
-    const std::size_t index = _offsetStorage.size() - 1;
-    if(string.size())
-        arrayAppend(_characterStorage, Containers::ArrayView<const char>{string.data(), string.size()});
-    arrayAppend(_characterStorage, '\0');
-    arrayAppend(_offsetStorage, _characterStorage.size());
+    const Containers::MutableStringView characters = add(NoInit, string.size());
+    if(string.size()) std::memcpy(characters.data(), string.data(), string.size());
+    return _size - 1;
+}
+
+Containers::MutableStringView StringArray::add(NoInitT, const std::size_t size) {
+    const std::size_t begin = _characterStorage.size();
+    const std::size_t end = begin + size + 1;
+    arrayResize(_characterStorage, NoInit, end);
+    _characterStorage[end - 1] = '\0';
+    appendOffset(end);
+    ++_size;
     updateView();
-    return index;
+    return {_characterStorage.data() + begin, size};
+}
+
+void StringArray::appendOffset(const std::size_t offset) {
+    const bool wide = _wideOffsets || offset > 0xffffffffu;
+    const std::size_t width = wide ? sizeof(std::size_t) : sizeof(std::uint32_t);
+    if((_size + 2)*width > _offsetStorage.size() || wide != _wideOffsets) {
+        const std::size_t capacity = 2*(_size + 2)*width;
+        char* const data = static_cast<char*>(wide == _wideOffsets ?
+            std::realloc(_offsetStorage.release(), capacity) : std::malloc(capacity));
+        /* As a failed operator new would, without an exception */
+        if(!data) {
+            Utility::Error{} << "StringArray::add(): cannot allocate" << capacity << "bytes";
+            std::abort();
+        }
+        /* Past 4 GB of characters the table widens, once. An empty or
+           moved-from array has no table yet. */
+        if(wide != _wideOffsets && _size) for(std::size_t i = 0; i != _size + 1; ++i)
+            reinterpret_cast<std::size_t*>(data)[i] = reinterpret_cast<const std::uint32_t*>(_offsetStorage.data())[i];
+        _offsetStorage = Containers::Array<char>{data, capacity, freeOffsets};
+        _wideOffsets = wide;
+    }
+
+    if(wide) writeOffset(reinterpret_cast<std::size_t*>(_offsetStorage.data()), _size, offset);
+    else writeOffset(reinterpret_cast<std::uint32_t*>(_offsetStorage.data()), _size, offset);
 }
 
 void StringArray::updateView() {
     _characters = _characterStorage.data();
-    _offsets = _offsetStorage.data();
-    _size = _offsetStorage.size() - 1;
+    _offsets = _offsetStorage.isEmpty() ? static_cast<const void*>(EmptyOffsets) : _offsetStorage.data();
     _capacity = arrayCapacity(_characterStorage);
 }
 

@@ -5,7 +5,9 @@
  */
 
 #include <cstddef>
+#include <cstdint>
 
+#include <Corrade/Tags.h>
 #include <Corrade/Containers/Array.h>
 #include <Corrade/Containers/StringView.h>
 
@@ -38,7 +40,8 @@ class QUENFOLDENGINE_EXPORT StringArrayView {
          * byte follows it in the array.
          */
         Corrade::Containers::StringView operator[](std::size_t i) const {
-            return {_characters + _offsets[i], _offsets[i + 1] - _offsets[i] - 1,
+            const std::size_t begin = offset(i);
+            return {_characters + begin, offset(i + 1) - begin - 1,
                 Corrade::Containers::StringViewFlag::NullTerminated};
         }
 
@@ -46,23 +49,32 @@ class QUENFOLDENGINE_EXPORT StringArrayView {
         StringArrayView suffix(std::size_t begin) const;
 
     protected:
-        StringArrayView(const char* characters, const std::size_t* offsets, std::size_t size, std::size_t capacity) noexcept;
+        StringArrayView(const char* characters, const void* offsets, bool wideOffsets, std::size_t size, std::size_t capacity) noexcept;
 
         /* String i spans from offset i to offset i + 1, its zero byte
-           included; there are size + 1 offsets */
+           included; there are size + 1 offsets. They take 32 bits each
+           while the characters fit, which halves the table of an array of
+           short strings, and a std::size_t beyond. */
+        std::size_t offset(std::size_t i) const {
+            return _wideOffsets ? static_cast<const std::size_t*>(_offsets)[i] :
+                static_cast<const std::uint32_t*>(_offsets)[i];
+        }
+
         const char* _characters;
-        const std::size_t* _offsets;
+        const void* _offsets;
         std::size_t _size;
         std::size_t _capacity;
+        bool _wideOffsets;
 };
 
 /**
 @brief Owning list of strings
 
 All strings live in one growable character buffer, each followed by a zero
-byte, with a table of offsets beside it. A @ref StringArray is a
-@ref StringArrayView and is passed wherever a view is expected. Move-only;
-a moved-from array is empty.
+byte, with a table of offsets beside it: 4 bytes per string while the
+characters total less than 4 GB, 8 bytes per string beyond. A
+@ref StringArray is a @ref StringArrayView and is passed wherever a view is
+expected. Move-only; a moved-from array is empty.
 */
 class QUENFOLDENGINE_EXPORT StringArray: public StringArrayView {
     public:
@@ -82,13 +94,27 @@ class QUENFOLDENGINE_EXPORT StringArray: public StringArrayView {
          */
         virtual std::size_t add(Corrade::Containers::StringView string);
 
+        /**
+         * @brief Append a string of @p size characters left for the caller to fill
+         * @return The new string's characters, followed by a zero byte
+         *
+         * For text put together from several pieces, without assembling it
+         * elsewhere first. Views taken earlier are invalidated.
+         */
+        Corrade::Containers::MutableStringView add(Corrade::NoInitT, std::size_t size);
+
         virtual ~StringArray();
 
     private:
+        void appendOffset(std::size_t offset);
         void updateView();
 
         Corrade::Containers::Array<char> _characterStorage;
-        Corrade::Containers::Array<std::size_t> _offsetStorage;
+        /* The offsets, from the first string's on, with room for more: its
+           size is its capacity in bytes. Grown with realloc(), which moves
+           a large table without copying where the system allows, instead
+           of holding it twice while copying. */
+        Corrade::Containers::Array<char> _offsetStorage;
 };
 
 }

@@ -22,17 +22,21 @@ using namespace Corrade;
 
 namespace {
 
-/* The parsed form is the source's text less the braces and the blanks
-   around directive contents, literal text and directives alternating.
-   Rendering splits a directive into tokens as it comes to it, which costs
-   less than a table of where they are would, in time and in memory. */
+/* The first byte of a stored directive */
+enum class DirectiveKind: char {
+    /* Only the path, whose leading slash is the kind; names with a slash of
+       their own are Tokens, so that messages tell the name from the path */
+    Name = '/',
+    IfName = 1, /* "if" and a name: the kind, then the path */
+    End = 2,    /* The kind only: tokens after "end" are never looked at */
+    Tokens = 3  /* The tokens, blanks between them and none around */
+};
 
 /* Separators inside a directive; line breaks are ordinary characters */
 bool isBlank(const char c) { return c == ' ' || c == '\t'; }
 
-/* The first c in the zero-terminated text at from, or its terminating zero.
-   The text is read once where the C library can stop at either; elsewhere
-   the tail after the last c is read a second time to find its end. */
+/* The first c in the zero-terminated text at from, or its terminating zero,
+   found in one read where the C library can stop at either */
 const char* findOrEnd(const char* const from, const char c) {
     #ifdef __GLIBC__
     return ::strchrnul(from, c);
@@ -53,99 +57,93 @@ const char* findPair(const char* from, const char c) {
     }
 }
 
-/* What a directive does, told by its first token at render time */
-enum class DirectiveKind: std::uint8_t {
-    Expression,
-    If,
-    End
-};
+/* Where the token at from ends, and where the blanks at from end */
+const char* tokenEnd(const char* from, const char* const end) {
+    while(from != end && !isBlank(*from)) ++from;
+    return from;
+}
+const char* skipBlanks(const char* from, const char* const end) {
+    while(from != end && isBlank(*from)) ++from;
+    return from;
+}
 
-/* Byte comparisons written out here, where they inline: the views' own
-   comparison is a library call, several of them per directive */
+/* Byte comparisons that inline, where the views' own is a library call */
 bool equals(const char* const a, const std::size_t aSize, const char* const b, const std::size_t bSize) {
     return aSize == bSize && std::memcmp(a, b, aSize) == 0;
 }
 
-template<std::size_t size> bool equals(const char* const data, const std::size_t dataSize, const char(&literal)[size]) {
-    return equals(data, dataSize, literal, size - 1);
+template<std::size_t size> bool equals(const Containers::StringView& text, const char(&literal)[size]) {
+    return equals(text.data(), text.size(), literal, size - 1);
 }
 
-/* Compared exactly and case-sensitively */
-DirectiveKind directiveKind(const Containers::StringView& firstToken) {
-    if(equals(firstToken.data(), firstToken.size(), "if")) return DirectiveKind::If;
-    if(equals(firstToken.data(), firstToken.size(), "end")) return DirectiveKind::End;
-    return DirectiveKind::Expression;
+/* The path of a name written at out, unterminated; returns its end. a.b.c
+   is /a/b/c, empty pieces kept, and a slash stays, so a/b works like a.b */
+char* writePath(const Containers::StringView& name, char* out) {
+    *out++ = '/';
+    for(const char c: name) *out++ = c == '.' ? '/' : c;
+    return out;
 }
 
-const char* tokenEnd(const char* token, const char* const end) {
-    while(token != end && !isBlank(*token)) ++token;
-    return token;
-}
-
-/* A directive's tokens, split at the blanks of its stored content. "if" and
-   a comparison make at most four; the rest are only counted, for the
-   message about their number. The views point into the template's store,
-   which a render never changes. */
-struct Tokens {
-    explicit Tokens(const Containers::StringView& content) {
-        const char* const end = content.end();
-        for(const char* token = content.begin(); token != end; ) {
-            const char* const next = tokenEnd(token, end);
-            if(count < Capacity) first[count] = {token, std::size_t(next - token)};
-            ++count;
-            token = next;
-            while(token != end && isBlank(*token)) ++token;
-        }
-    }
-
-    enum: std::size_t { Capacity = 4 };
-    Containers::StringView first[Capacity];
-    std::size_t count = 0;
-};
-
-/* The path of a name: a.b.c is /a/b/c, empty pieces kept, and a slash in a
-   name stays, so a/b works like a.b. Zero-terminated for handles that want
-   a C string, and on the stack unless the name is unusually long. */
-class NamePath {
+/* A directive's content, no blanks around it, told apart by its tokens */
+class StoredDirective {
     public:
-        explicit NamePath(const Containers::StringView& name) {
-            char* const data = name.size() + 2 <= sizeof(_onStack) ? _onStack :
-                (_allocated = Containers::Array<char>{NoInit, name.size() + 2}).data();
-            char* out = data;
-            *out++ = '/';
-            for(const char c: name) *out++ = c == '.' ? '/' : c;
-            *out = '\0';
-            _path = {data, name.size() + 1, Containers::StringViewFlag::NullTerminated};
+        explicit StoredDirective(const char* const begin, const char* const end): _text{begin, std::size_t(end - begin)} {
+            const char* const firstEnd = tokenEnd(begin, end);
+            const Containers::StringView first{begin, std::size_t(firstEnd - begin)};
+            const char* const second = skipBlanks(firstEnd, end);
+            const Containers::StringView rest{second, std::size_t(end - second)};
+            if(equals(first, "end")) {
+                _kind = DirectiveKind::End;
+                _text = {};
+            } else if(!equals(first, "if")) {
+                if(rest.isEmpty() && hasPath(first)) _kind = DirectiveKind::Name;
+            } else if(hasPath(rest) && tokenEnd(second, end) == end) {
+                _kind = DirectiveKind::IfName;
+                _text = rest;
+            }
         }
 
-        /* The view would point into the copied-from object */
-        NamePath(const NamePath&) = delete;
-        NamePath& operator=(const NamePath&) = delete;
+        /* Less than the directive took in the source, braces included, by
+           a byte or more: room for the zero ending the string holding it */
+        std::size_t size() const { return (_kind != DirectiveKind::Name) + isPath() + _text.size() + 1; }
 
-        const Containers::StringView& view() const { return _path; }
+        /* Returns where the text after it goes */
+        char* write(char* out) const {
+            if(_kind != DirectiveKind::Name) *out++ = char(_kind);
+            if(isPath()) out = writePath(_text, out);
+            else if(!_text.isEmpty()) {
+                std::memcpy(out, _text.data(), _text.size());
+                out += _text.size();
+            }
+            *out++ = '\0';
+            return out;
+        }
 
     private:
-        char _onStack[104];
-        Containers::Array<char> _allocated;
-        Containers::StringView _path;
+        /* Not a string literal, nor with a slash of its own */
+        static bool hasPath(const Containers::StringView& name) {
+            return !name.isEmpty() && name[0] != '\'' && name[0] != '"' && !std::memchr(name.data(), '/', name.size());
+        }
+
+        bool isPath() const { return _kind == DirectiveKind::Name || _kind == DirectiveKind::IfName; }
+
+        DirectiveKind _kind = DirectiveKind::Tokens;
+        /* The name for Name and IfName, the tokens for Tokens */
+        Containers::StringView _text;
 };
 
 }
 
-/* Every directive drops at least its four braces and each part adds one
-   zero byte, so the parts fit in the reserve and the store never grows */
 Template::Template(const Containers::StringView source): _parts{source.size() + 1}, _valid{true} {
     CORRADE_INTERNAL_ASSERT(source.flags() & Containers::StringViewFlag::NullTerminated);
-    if(source.isEmpty()) return;
 
     /* The text ends at the first zero byte, not at the view's size */
-    const char* cursor = source.data();
-    while(*cursor) {
-        const char* const open = findPair(cursor, '{');
-        /* Added also when empty, so part 2i stays in front of directive i */
-        _parts.add({cursor, std::size_t(open - cursor)});
-        if(!*open) return;
+    const char* const begin = source.data();
+    if(source.isEmpty() || !*begin) return;
+    const char* open = findPair(begin, '{');
+    _parts.add({begin, std::size_t(open - begin)});
 
+    while(*open) {
         const char* contentBegin = open + 2;
         while(isBlank(*contentBegin)) ++contentBegin;
         /* Quotes are not special here: }} inside a string literal closes
@@ -159,8 +157,12 @@ Template::Template(const Containers::StringView source): _parts{source.size() + 
 
         const char* contentEnd = close;
         while(contentEnd != contentBegin && isBlank(contentEnd[-1])) --contentEnd;
-        _parts.add({contentBegin, std::size_t(contentEnd - contentBegin)});
-        cursor = close + 2;
+        const StoredDirective directive{contentBegin, contentEnd};
+        const char* const text = close + 2;
+        open = findPair(text, '{');
+        const std::size_t textSize = open - text;
+        char* const out = directive.write(_parts.add(NoInit, directive.size() + textSize).data());
+        std::memcpy(out, text, textSize);
     }
 }
 
@@ -177,10 +179,56 @@ namespace {
 
 typedef Containers::ArrayView<const Containers::Reference<JsonObject>> Contexts;
 
-/* Directive contents are stored with no blanks around them */
-Containers::StringView firstToken(const Containers::StringView& content) {
-    return {content.data(), std::size_t(tokenEnd(content.begin(), content.end()) - content.data())};
+/* The zero-terminated text stored at data */
+Containers::StringView storedText(const char* const data) {
+    return {data, std::strlen(data), Containers::StringViewFlag::NullTerminated};
 }
+
+/* A directive's tokens, split at the blanks of its stored content. "if" and
+   a comparison make at most four; the rest are only counted, for the
+   message about their number. The views point into the template's store,
+   which a render never changes. */
+struct Tokens {
+    explicit Tokens(const Containers::StringView& content) {
+        const char* const end = content.end();
+        for(const char* token = content.begin(); token != end; ) {
+            const char* const next = tokenEnd(token, end);
+            if(count < Capacity) first[count] = {token, std::size_t(next - token)};
+            ++count;
+            token = skipBlanks(next, end);
+        }
+    }
+
+    enum: std::size_t { Capacity = 4 };
+    Containers::StringView first[Capacity];
+    std::size_t count = 0;
+};
+
+/* The path of a name kept as written, in a directive that keeps its
+   tokens. Zero-terminated for handles that want a C string, and on the
+   stack unless the name is unusually long. */
+class NamePath {
+    public:
+        explicit NamePath(const Containers::StringView& name): _data{name.size() + 2 <= sizeof(_onStack) ? _onStack :
+            (_allocated = Containers::Array<char>{NoInit, name.size() + 2}).data()}, _size{name.size() + 1}
+        {
+            *writePath(name, _data) = '\0';
+        }
+
+        /* The data would point into the copied-from object */
+        NamePath(const NamePath&) = delete;
+        NamePath& operator=(const NamePath&) = delete;
+
+        Containers::StringView view() const {
+            return {_data, _size, Containers::StringViewFlag::NullTerminated};
+        }
+
+    private:
+        char _onStack[104];
+        Containers::Array<char> _allocated;
+        char* _data;
+        std::size_t _size;
+};
 
 /* "00", "01" up to "99", for writing numbers two digits at a time */
 constexpr struct DigitPairTable {
@@ -193,64 +241,135 @@ constexpr struct DigitPairTable {
     char data[200];
 } DigitPairs;
 
-/* Four decimals, rounded from the exact binary value as printf does,
-   handed to consume(data, size) */
-template<class Consume> void formatFixed(const double value, Consume&& consume) {
+/* The two digits of n below 100 */
+const char* digitPair(const std::size_t n) { return DigitPairs.data + 2*n; }
+
+/* Longest text of a value in four decimals written without the general
+   formatting: a sign, nine integer digits, the point and the decimals */
+constexpr std::size_t FastFixedSize = 15;
+
+/* The value with four decimals, rounded from its exact binary value as
+   printf() does, written at out; returns the size, or 0 when the value is
+   left to the general formatting. Only stores: a text written piecewise and
+   read back whole would stall on the reads. */
+std::size_t formatFixedFast(const double value, char* const out) {
     /* Below 2^40, value*10000 is off the exact product by at most 2^-14;
-       away from a tie its nearest integer is then the exact rounding, and
-       the digits are written directly instead of through the general, much
-       slower formatting. Adding a half is exact there, so truncating it
-       rounds to nearest. */
+       away from a tie its nearest integer is then the exact rounding.
+       Adding a half is exact there, so truncating it rounds to nearest. */
     const double scaled = value*10000.0;
     const double magnitude = scaled < 0.0 ? -scaled : scaled;
-    if(magnitude < 1099511627776.0) {
-        const auto digits = std::uint64_t(magnitude + 0.5); // NOLINT(bugprone-incorrect-roundings)
-        const double off = magnitude - double(digits);
-        if(off < 0.49 && off > -0.49) {
-            /* Written backwards from a fixed end with few branches: values
-               in an editor mostly have one or two digits in front of the
-               point, which take no loop, and a branch that goes either way
-               from one value to the next costs more than writing a digit
-               too many */
-            char text[24];
-            char* const end = text + sizeof(text);
-            const std::uint64_t fraction = digits % 10000;
-            std::memcpy(end - 4, DigitPairs.data + 2*(fraction/100), 2);
-            std::memcpy(end - 2, DigitPairs.data + 2*(fraction % 100), 2);
-            end[-5] = '.';
+    if(!(magnitude < 1099511627776.0)) return 0;
+    const auto digits = std::uint64_t(magnitude + 0.5); // NOLINT(bugprone-incorrect-roundings)
+    const double off = magnitude - double(digits);
+    if(!(off < 0.49 && off > -0.49)) return 0;
 
-            char* begin = end - 5;
-            std::uint64_t integer = digits/10000;
-            for(; integer >= 100; integer /= 100) {
-                begin -= 2;
-                std::memcpy(begin, DigitPairs.data + 2*(integer % 100), 2);
-            }
-            /* One or two digits are left; the zero in front of one is not
-               kept */
-            begin -= 2;
-            std::memcpy(begin, DigitPairs.data + 2*integer, 2);
-            begin += integer < 10;
-            *--begin = '-';
-            begin += !std::signbit(value);
-            consume(begin, std::size_t(end - begin));
-            return;
-        }
+    /* Branches that go either way from one value to the next cost more
+       than the arithmetic that replaces them: the sign is written and kept
+       or overwritten, the integer digits counted without a loop */
+    std::size_t integer = digits/10000;
+    const std::size_t fraction = digits % 10000;
+    const std::size_t sign = std::signbit(value);
+    const std::size_t integerSize = 1 + (integer >= 10) + (integer >= 100) + (integer >= 1000) +
+        (integer >= 10000) + (integer >= 100000) + (integer >= 1000000) +
+        (integer >= 10000000) + (integer >= 100000000);
+    out[0] = '-';
+    char* const point = out + sign + integerSize;
+    point[0] = '.';
+    std::memcpy(point + 1, digitPair(fraction/100), 2);
+    std::memcpy(point + 3, digitPair(fraction % 100), 2);
+    char* at = point;
+    for(; integer >= 100; integer /= 100) {
+        at -= 2;
+        std::memcpy(at, digitPair(integer % 100), 2);
     }
-
-    /* The longest fixed-point double, 309 integer digits, sign, point and
-       four decimals, plus the byte formatting may append */
-    char text[320];
-    consume(text, Utility::formatInto(Containers::MutableStringView{text, sizeof(text)}, "{:.4f}", value));
+    /* One or two digits are left: the last one, then the first one over it
+       or in front of it */
+    const bool twoDigits = integer >= 10;
+    at[-1] = digitPair(integer)[1];
+    at[-1 - twoDigits] = digitPair(integer)[!twoDigits];
+    return sign + integerSize + 5;
 }
 
-/* Handle of the first context that has a value at path, or null. The
-   handles of the contexts tried before are released on the way. */
-Containers::Pointer<JsonObject> findName(const Contexts contexts, const NamePath& path) {
-    for(const Containers::Reference<JsonObject>& context: contexts) {
-        Containers::Pointer<JsonObject> handle = context->child(path.view());
-        if(handle->exists()) return handle;
-    }
-    return nullptr;
+/* The largest text of a value in four decimals: 309 integer digits, sign,
+   point and decimals, plus the byte the general formatting may append */
+constexpr std::size_t FixedSize = 320;
+
+/* As formatFixedFast(), any value, out holding FixedSize bytes */
+std::size_t formatFixed(const double value, char* const out) {
+    if(const std::size_t size = formatFixedFast(value, out)) return size;
+    return Utility::formatInto(Containers::MutableStringView{out, FixedSize}, "{:.4f}", value);
+}
+
+void freeOutput(char* const data, std::size_t) { std::free(data); }
+
+/* The render output, zero-terminated when handed over. Reserved once up
+   front and grown to exactly what is needed, through realloc() so that a
+   large buffer grows without copying where the system allows. Takes texts
+   as a consumer of evaluation does. */
+class Output {
+    public:
+        explicit Output(const std::size_t capacity) { resize(capacity); }
+
+        void operator()(const char* const in, const std::size_t size) {
+            /* One byte stays free for the terminating zero */
+            if(size >= _buffer.size() - _size) resize(_size + size + 1);
+            char* const out = _buffer.data() + _size;
+            _size += size;
+
+            /* Most texts are a value or the few bytes between two
+               directives, which fixed-size copies, overlapping where the
+               size is not a power of two, write faster than a call */
+            if(size > 16) std::memcpy(out, in, size);
+            else if(size >= 8) {
+                std::memcpy(out, in, 8);
+                std::memcpy(out + size - 8, in + size - 8, 8);
+            } else if(size >= 4) {
+                std::memcpy(out, in, 4);
+                std::memcpy(out + size - 4, in + size - 4, 4);
+            } else for(std::size_t i = 0; i != size; ++i) out[i] = in[i];
+        }
+
+        /* Formatted in place where there is room */
+        void appendFixed(const double value) {
+            if(FastFixedSize < _buffer.size() - _size) {
+                if(const std::size_t size = formatFixedFast(value, _buffer.data() + _size)) {
+                    _size += size;
+                    return;
+                }
+            }
+            char text[FixedSize];
+            (*this)(text, formatFixed(value, text));
+        }
+
+        /* Hands the buffer over without copying the text */
+        Containers::String release() {
+            _buffer[_size] = '\0';
+            return Containers::String{_buffer.release(), _size, freeOutput};
+        }
+
+    private:
+        void resize(const std::size_t capacity) {
+            char* const data = static_cast<char*>(std::realloc(_buffer.release(), capacity));
+            /* As a failed operator new would, without an exception */
+            if(!data) {
+                Utility::Error{} << "Template::render(): cannot allocate" << capacity << "bytes";
+                std::abort();
+            }
+            _buffer = Containers::Array<char>{data, capacity, freeOutput};
+        }
+
+        Containers::Array<char> _buffer;
+        std::size_t _size = 0;
+};
+
+/* Hands the text of a value in four decimals to consume(data, size) */
+template<class Consume> void consumeFixed(const double value, Consume&& consume) {
+    char text[FixedSize];
+    consume(text, formatFixed(value, text));
+}
+
+void consumeFixed(const double value, Output& output) {
+    output.appendFixed(value);
 }
 
 template<class Consume> void consumeBoolean(const bool value, Consume&& consume) {
@@ -258,10 +377,64 @@ template<class Consume> void consumeBoolean(const bool value, Consume&& consume)
     else consume("false", 5);
 }
 
-/* Hands the text of an operand to consume(data, size) and
-   returns true, or prints why it has none and returns false. A token
-   beginning with a quote is a string literal, without escapes; anything
-   else is a name. */
+enum class Lookup: std::uint8_t {
+    Found,
+    Undefined,
+    Unsupported
+};
+
+/* Hands the text of the value at path in the first context that has it to
+   consume(data, size). The handles of the contexts tried before are
+   released on the way. */
+template<class Consume> Lookup lookUp(const Contexts contexts, const Containers::StringView path, Consume&& consume) {
+    for(const Containers::Reference<JsonObject>& context: contexts) {
+        const Containers::Pointer<JsonObject> handle = context->child(path);
+        if(!handle->exists()) continue;
+
+        /* The first context that has the name decides, even with a value
+           that cannot be shown */
+        const rapidjson::Value& value = handle->readValue();
+        if(value.IsString()) {
+            /* A string value ends at its first zero byte */
+            const char* const string = value.GetString();
+            const void* const zero = std::memchr(string, '\0', value.GetStringLength());
+            consume(string, zero ? std::size_t(static_cast<const char*>(zero) - string) : value.GetStringLength());
+        } else if(value.IsBool())
+            consumeBoolean(value.IsTrue(), consume);
+        else if(value.IsDouble())
+            consumeFixed(value.GetDouble(), consume);
+        /* Null, arrays, objects, and numbers stored as integers */
+        else return Lookup::Unsupported;
+        return Lookup::Found;
+    }
+    return Lookup::Undefined;
+}
+
+/* Prints why the name as written has no text, if it has none */
+bool reported(const Lookup result, const Containers::StringView& name) {
+    if(result == Lookup::Undefined)
+        Utility::Error{} << "Template::render(): Undefined name" << name;
+    else if(result == Lookup::Unsupported)
+        Utility::Error{} << "Template::render(): Unsupported type for" << name;
+    return result != Lookup::Found;
+}
+
+/* Hands the text of a name stored as its path to consume(data, size) and
+   returns true, or prints why it has none and returns false */
+template<class Consume> bool evaluatePath(const Contexts contexts, const Containers::StringView path, Consume&& consume) {
+    const Lookup result = lookUp(contexts, path, consume);
+    if(result == Lookup::Found) return true;
+
+    /* Such names have no slash of their own: each one was a dot */
+    Containers::String name{path.exceptPrefix(1)};
+    for(std::size_t i = 0; i != name.size(); ++i)
+        if(name[i] == '/') name[i] = '.';
+    return !reported(result, name);
+}
+
+/* Hands the text of an operand to consume(data, size) and returns true, or
+   prints why it has none and returns false. A token beginning with a quote
+   is a string literal, without escapes; anything else is a name. */
 template<class Consume> bool evaluateToken(const Contexts contexts, const Containers::StringView& token, Consume&& consume) {
     const char* const data = token.data();
     const std::size_t size = token.size();
@@ -274,30 +447,7 @@ template<class Consume> bool evaluateToken(const Contexts contexts, const Contai
         return true;
     }
 
-    const Containers::Pointer<JsonObject> found = findName(contexts, NamePath{token});
-    if(!found) {
-        Utility::Error{} << "Template::render(): Undefined name" << token;
-        return false;
-    }
-
-    /* The first context that has the name decides, even with a value that
-       cannot be shown */
-    const rapidjson::Value& value = found->readValue();
-    if(value.IsString()) {
-        /* A string value ends at its first zero byte */
-        const char* const string = value.GetString();
-        const void* const zero = std::memchr(string, '\0', value.GetStringLength());
-        consume(string, zero ? std::size_t(static_cast<const char*>(zero) - string) : value.GetStringLength());
-    } else if(value.IsBool())
-        consumeBoolean(value.IsTrue(), consume);
-    else if(value.IsDouble())
-        formatFixed(value.GetDouble(), consume);
-    else {
-        /* Null, arrays, objects, and numbers stored as integers */
-        Utility::Error{} << "Template::render(): Unsupported type for" << token;
-        return false;
-    }
-    return true;
+    return !reported(lookUp(contexts, NamePath{token}.view(), consume), token);
 }
 
 /* The text of a comparison's first operand, kept while the second one is
@@ -346,7 +496,7 @@ template<class Consume> bool evalDirective(const Contexts contexts, const Contai
         });
         if(!firstFound || !secondFound) return false;
         /* Any operator other than == means "not equal" */
-        consumeBoolean(equal == equals(tokens[1].data(), tokens[1].size(), "=="), consume);
+        consumeBoolean(equal == equals(tokens[1], "=="), consume);
         return true;
     }
 
@@ -354,96 +504,63 @@ template<class Consume> bool evalDirective(const Contexts contexts, const Contai
     return false;
 }
 
-void freeOutput(char* const data, std::size_t) { std::free(data); }
-
-/* The render output, zero-terminated when handed over. Reserved once up
-   front and grown to exactly what is needed, through realloc() so that a
-   large buffer grows without copying where the system allows. */
-class Output {
-    public:
-        explicit Output(const std::size_t capacity) { resize(capacity); }
-
-        void append(const char* const in, const std::size_t size) {
-            /* One byte stays free for the terminating zero */
-            if(size >= _buffer.size() - _size) resize(_size + size + 1);
-            char* const out = _buffer.data() + _size;
-            _size += size;
-
-            /* Most texts are a value or the few bytes between two
-               directives, which fixed-size copies, overlapping where the
-               size is not a power of two, write faster than a call */
-            if(size > 16) std::memcpy(out, in, size);
-            else if(size >= 8) {
-                std::memcpy(out, in, 8);
-                std::memcpy(out + size - 8, in + size - 8, 8);
-            } else if(size >= 4) {
-                std::memcpy(out, in, 4);
-                std::memcpy(out + size - 4, in + size - 4, 4);
-            } else for(std::size_t i = 0; i != size; ++i) out[i] = in[i];
-        }
-
-        /* Hands the buffer over without copying the text */
-        Containers::String release() {
-            _buffer[_size] = '\0';
-            return Containers::String{_buffer.release(), _size, freeOutput};
-        }
-
-    private:
-        void resize(const std::size_t capacity) {
-            char* const data = static_cast<char*>(std::realloc(_buffer.release(), capacity));
-            /* As a failed operator new would, without an exception */
-            if(!data) {
-                Utility::Error{} << "Template::render(): cannot allocate" << capacity << "bytes";
-                std::abort();
-            }
-            _buffer = Containers::Array<char>{data, capacity, freeOutput};
-        }
-
-        Containers::Array<char> _buffer;
-        std::size_t _size = 0;
-};
-
 }
 
 Containers::String Template::render(const Contexts contexts) {
-    const std::size_t partCount = _parts.size();
-    if(!partCount) return {};
+    const std::size_t count = _parts.size();
+    if(!count) return {};
 
     Output output{_parts.capacity() > 1 ? _parts.capacity() : 1};
-    for(std::size_t i = 0; i != partCount; ++i) {
-        const Containers::StringView part = _parts[i];
-        if(i % 2 == 0) {
-            output.append(part.data(), part.size());
-            continue;
+    const Containers::StringView first = _parts[0];
+    output(first.data(), first.size());
+
+    bool shown;
+    const auto test = [&shown](const char* const data, const std::size_t size) {
+        shown = equals(data, size, "true", 4);
+    };
+    for(std::size_t i = 1; i != count; ++i) {
+        Containers::StringView entry = _parts[i];
+        const char* const data = entry.data();
+        /* Where the text after the directive begins: for an end, past its
+           kind and the zero after its empty tokens */
+        const char* text = data + 2;
+        shown = true;
+        switch(DirectiveKind(*data)) {
+            case DirectiveKind::Name: {
+                const Containers::StringView path = storedText(data);
+                if(!evaluatePath(contexts, path, output)) return {};
+                text = path.end() + 1;
+            } break;
+            case DirectiveKind::IfName: {
+                const Containers::StringView path = storedText(data + 1);
+                if(!evaluatePath(contexts, path, test)) return {};
+                text = path.end() + 1;
+            } break;
+            case DirectiveKind::Tokens: {
+                const Containers::StringView content = storedText(data + 1);
+                const Tokens tokens{content};
+                /* The condition is the tokens after the "if" */
+                if(!(equals(tokens.first[0], "if") ?
+                    evalDirective(contexts, tokens.first + 1, tokens.count - 1, test) :
+                    evalDirective(contexts, tokens.first, tokens.count, output))) return {};
+                text = content.end() + 1;
+            } break;
+            case DirectiveKind::End:
+                break;
         }
 
-        const Tokens tokens{part};
-        const DirectiveKind kind = directiveKind(tokens.count ? tokens.first[0] : Containers::StringView{});
-        if(kind == DirectiveKind::End) continue;
-
-        if(kind == DirectiveKind::Expression) {
-            if(!evalDirective(contexts, tokens.first, tokens.count, [&output](const char* const data, const std::size_t size) {
-                output.append(data, size);
-            })) return {};
-            continue;
-        }
-
-        /* The condition is the tokens after the "if" */
-        bool shown = false;
-        if(!evalDirective(contexts, tokens.first + 1, tokens.count - 1, [&shown](const char* const data, const std::size_t size) {
-            shown = equals(data, size, "true");
-        })) return {};
-        if(shown) continue;
-
-        /* Leave everything out up to the first end after this if, which
+        /* Leave everything out up to the first end after a false if, which
            itself does nothing; ifs in between are not counted */
-        std::size_t next = i + 2;
-        while(next < partCount && directiveKind(firstToken(_parts[next])) != DirectiveKind::End) next += 2;
-        if(next >= partCount) {
-            Utility::Error{} << "Template::render(): Missing 'end'";
-            return {};
+        if(!shown) {
+            do ++i; while(i != count && DirectiveKind(*_parts[i].data()) != DirectiveKind::End);
+            if(i == count) {
+                Utility::Error{} << "Template::render(): Missing 'end'";
+                return {};
+            }
+            entry = _parts[i];
+            text = entry.data() + 2;
         }
-        i = next;
+        output(text, entry.end() - text);
     }
 
     return output.release();

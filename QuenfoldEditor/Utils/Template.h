@@ -42,11 +42,12 @@ The template keeps copies of its text and no reference to the source or to
 the contexts. Neither copyable nor movable.
 
 Memory: a template parsed from a source of S bytes holds at most S + 1 bytes
-of text and 8 bytes for each literal segment and each directive (up to 16
-while that table grows), in two allocations. Rendering allocates its output
-once, S + 1 bytes, and again only when the values written outgrow their
-directives; a name, a literal or a comparison allocates nothing of its own
-unless a name is over a hundred bytes long or a compared text over 128.
+of text, and 4 bytes for each directive plus 8 (8 bytes each for sources of
+4 GB and more, up to twice as much while that table grows), in two
+allocations. Rendering allocates its output once, S + 1 bytes, and again
+only when the values written outgrow their directives; a name, a literal or
+a comparison allocates nothing of its own unless a name in a comparison or
+with a slash is over a hundred bytes long, or a compared text over 128.
 */
 class QUENFOLDEDITORUTILS_EXPORT Template {
     public:
@@ -89,12 +90,17 @@ class QUENFOLDEDITORUTILS_EXPORT Template {
         Corrade::Containers::String render(std::initializer_list<const Corrade::Containers::Reference<JsonObject>> contexts);
 
     private:
-        /* Literal text and directives alternate in source order: part 2i is
-           the text in front of directive i, possibly empty, and part 2i + 1
-           the content of directive i, its tokens with the blanks between
-           them and none around. Each part drops at least the four braces of
-           a directive and adds one zero byte, so they all fit in the source
-           size plus one that the store reserves. */
+        /* One string for the text in front of the first directive, then
+           one for each directive and the text after it. A directive is a
+           kind byte and a zero-terminated path or tokens: a name, or "if"
+           and a name, keep the path the lookup asks for, with no dots (a
+           name's leading slash is its kind); the others keep their tokens
+           with the blanks between them and none around, split at each
+           render, which costs less than a table of where they are. A
+           directive so stored takes at least a byte less than it did in
+           the source, braces included, which leaves room for the zero
+           ending its string: all fit in the source size plus one that the
+           store reserves. */
         StringArray _parts;
         bool _valid;
 };

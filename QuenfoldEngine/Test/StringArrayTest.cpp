@@ -40,9 +40,39 @@ TEST(StringArray, ManyStringsAndViews) {
     EXPECT_EQ(view.suffix(1000).size(), 0u);
     EXPECT_EQ(view.suffix(2000).size(), 0u);
 
-    const StringArray moved{std::move(array)};
+    StringArray moved{std::move(array)};
     EXPECT_EQ(array.size(), 0u);
     /* The view taken before the move still sees the same storage */
     EXPECT_EQ(view[500].data(), moved[500].data());
     EXPECT_EQ(moved[500], "500"_s);
+
+    /* A moved-from array takes strings again */
+    EXPECT_EQ(array.add("again"_s), 0u);
+    EXPECT_EQ(array[0], "again"_s);
+    moved = std::move(array);
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0], "again"_s);
+}
+
+TEST(StringArray, FilledInPlace) {
+    StringArray array{8};
+    const Containers::MutableStringView first = array.add(NoInit, 3);
+    ASSERT_EQ(first.size(), 3u);
+    first[0] = 'a';
+    first[1] = '\0';
+    first[2] = 'b';
+    EXPECT_EQ(array.add(NoInit, 0).size(), 0u);
+    array.add("cd"_s);
+    /* Past the reserve, the earlier strings move with the storage */
+    const Containers::MutableStringView last = array.add(NoInit, 100);
+    for(char& c: last) c = 'x';
+
+    ASSERT_EQ(array.size(), 4u);
+    EXPECT_EQ(array[0], Containers::StringView("a\0b", 3));
+    EXPECT_EQ(array[1], ""_s);
+    EXPECT_EQ(array[2], "cd"_s);
+    EXPECT_EQ(array[3], Containers::StringView{std::string(100, 'x').data()});
+    for(std::size_t i = 0; i != 4; ++i)
+        EXPECT_EQ(array[i].data()[array[i].size()], '\0') << i;
+    EXPECT_EQ(array.suffix(2)[1].data(), last.data());
 }

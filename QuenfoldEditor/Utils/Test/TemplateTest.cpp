@@ -1,7 +1,15 @@
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <random>
 #include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
+#include <Corrade/Containers/Pointer.h>
 #include <Corrade/Containers/String.h>
 #include <Corrade/Utility/Debug.h>
 
@@ -88,6 +96,8 @@ TEST(Template, SegmentsClassifiesAndEvaluates) {
         {"{{ list }}", "", "Template::render(): Unsupported type for list\n"},
         {"{{ node }}", "", "Template::render(): Unsupported type for node\n"},
         {"{{ missing.name }}", "", "Template::render(): Undefined name missing.name\n"},
+        {"{{ a..b.c }}", "", "Template::render(): Undefined name a..b.c\n"},
+        {"{{ a/b.c }}", "", "Template::render(): Undefined name a/b.c\n"},
         /* Comparisons are textual, after conversion */
         {"{{ yes == 'true' }} {{ scale == '1.5000' }} {{ scale == '1.5' }} {{ mode != 'edit' }} {{ mode is 'other' }}", "true true false false true", ""},
         {"{{ yes == true }}", "", "Template::render(): Undefined name true\n"},
@@ -99,6 +109,9 @@ TEST(Template, SegmentsClassifiesAndEvaluates) {
         {"Hello {{ node.name }}!{{ if node.visible }} [shown]{{ end }} Scale: {{ scale }}", "Hello cube! [shown] Scale: 1.5000", ""},
         {"{{ if yes }}X{{ end }}{{ if textTrue }}S{{ end }}{{ if no }}N{{ end }}{{ if name }}C{{ end }}{{ if scale }}D{{ end }}", "XS", ""},
         {"{{ if nothing }}X{{ end }}", "", "Template::render(): Unsupported type for nothing\n"},
+        {"{{ if missing.flag }}X{{ end }}", "", "Template::render(): Undefined name missing.flag\n"},
+        {"{{ if 'true' }}L{{ end }}{{ if a/b == 'ab' }}S{{ end }}{{ if a.b }}N{{ end }}", "LS", ""},
+        {"{{ if yes no }}X{{ end }}", "", "Template::render(): Number of tokens for expression unsupported: 2\n"},
         {"{{ if mode == 'edit' }}E{{ end }}{{ if mode is 'edit' }}V{{ end }}", "E", ""},
         {"x{{ if yes }}y", "xy", ""},
         {"x{{ if no }}y", "", "Template::render(): Missing 'end'\n"},
@@ -128,22 +141,39 @@ TEST(Template, SegmentsClassifiesAndEvaluates) {
 }
 
 TEST(Template, DoublesHaveFourDecimalsRoundedAsPrintf) {
-    /* Ties at the fourth decimal, values rounding to zero, the sign of zero,
-       large and tiny magnitudes */
-    const double values[]{0.0, -0.0, 1.5, -0.25, 3.14159, 0.00005, -0.00005, 0.00015,
-        1.00005, 0.62, -0.00001, 2.5e-5, 5e-324, 109951162.77765, 109951162.7776,
-        123456789012.3456, 1e20, -1e300};
+    /* Values next to the ties of the fourth decimal and around the powers
+       of ten, the sign of zero, tiny and huge magnitudes, either side of
+       where the digits stop being written directly (2^40 ten-thousandths),
+       and random bit patterns of every magnitude in between */
+    std::vector<double> values{0.0, -0.0, 1.5, -0.25, 3.14159, -0.00001, 5e-324, 1e20, -1e300,
+        109951162.77765, 109951162.7776, 123456789012.3456};
+    for(double power = 1.0; power < 1e13; power *= 10.0)
+        for(const double tie: {0.00005, 0.00015, 0.99995, 0.12345, 0.5})
+            for(const double value: {power*(1.0 + tie), power - tie, 1099511627776.0/10000.0 + tie}) {
+                values.push_back(value);
+                values.push_back(-std::nextafter(value, 0.0));
+                values.push_back(std::nextafter(value, 1e300));
+            }
+    std::mt19937_64 random{17};
+    while(values.size() != 20000) {
+        const std::uint64_t bits = random();
+        double value;
+        std::memcpy(&value, &bits, sizeof(value));
+        /* Exponents that give a magnitude between 2^-20 and 2^50 */
+        if(std::isfinite(value) && std::fabs(value) > 1e-6 && std::fabs(value) < 1e15) values.push_back(value);
+    }
+
     Document context{"{}"};
+    rapidjson::Value array{rapidjson::kArrayType};
     std::string source, expected;
-    for(std::size_t i = 0; i != sizeof(values)/sizeof(values[0]); ++i) {
-        const std::string name = "v" + std::to_string(i);
-        rapidjson::Value member{name.data(), rapidjson::SizeType(name.size()), context.document.GetAllocator()};
-        context.document.AddMember(member, values[i], context.document.GetAllocator());
-        source += "{{ " + name + " }} ";
+    for(std::size_t i = 0; i != values.size(); ++i) {
+        array.PushBack(values[i], context.document.GetAllocator());
+        source += "{{ v." + std::to_string(i) + " }} ";
         char formatted[400];
         std::snprintf(formatted, sizeof(formatted), "%.4f ", values[i]);
         expected += formatted;
     }
+    context.document.AddMember("v", array, context.document.GetAllocator());
     Template t{source.data()};
     EXPECT_EQ(text(t.render(context.root)), expected);
 }
@@ -165,6 +195,56 @@ TEST(Template, ContextsAreSearchedInOrder) {
     EXPECT_EQ(out.str(),
         "Template::render(): Unsupported type for hidden\n"
         "Template::render(): Undefined name scale\n");
+}
+
+/* Answers from a JsonPointerObject, logging what is asked of it */
+class LoggedObject: public JsonObject {
+    public:
+        explicit LoggedObject(std::string& log, const char* name, Containers::Pointer<JsonObject> object): _log(log), _name{name}, _object{std::move(object)} {}
+
+        bool exists() const override {
+            _log += _name + " exists\n";
+            return _object->exists();
+        }
+        Containers::String path() const override { return _object->path(); }
+        Containers::Pointer<JsonObject> child(const Containers::StringView path) override {
+            _log += _name + " child " + std::string{path.data(), path.size()} +
+                (path.flags() & Containers::StringViewFlag::NullTerminated && !path.data()[path.size()] ? "\n" : " unterminated\n");
+            return Containers::Pointer<JsonObject>{new LoggedObject{_log, _name.data(), _object->child(path)}};
+        }
+        rapidjson::MemoryPoolAllocator<rapidjson::CrtAllocator>& allocator() override { return _object->allocator(); }
+        const rapidjson::Value& readValue() const override {
+            _log += _name + " readValue\n";
+            return _object->readValue();
+        }
+        rapidjson::Value& writeValue(const bool writeFlag) override { return _object->writeValue(writeFlag); }
+
+    private:
+        std::string& _log;
+        std::string _name;
+        Containers::Pointer<JsonObject> _object;
+};
+
+TEST(Template, AsksTheContextsForEveryNameOnEveryRender) {
+    Document first{R"({"node": {"flag": true}})"};
+    Document second{R"({"node": {"flag": false, "name": "cube"}})"};
+    std::string log;
+    LoggedObject firstLogged{log, "first", Containers::Pointer<JsonObject>{new JsonPointerObject{first.document}}};
+    LoggedObject secondLogged{log, "second", Containers::Pointer<JsonObject>{new JsonPointerObject{second.document}}};
+    Template t{"{{ node.name }}{{ if node.flag }}!{{ end }}{{ if node.name == 'cube' }}?{{ end }}"};
+    const char* const expectedLog =
+        "first child /node/name\nfirst exists\nsecond child /node/name\nsecond exists\nsecond readValue\n"
+        "first child /node/flag\nfirst exists\nfirst readValue\n"
+        "first child /node/name\nfirst exists\nsecond child /node/name\nsecond exists\nsecond readValue\n";
+    EXPECT_EQ(text(t.render({firstLogged, secondLogged})), "cube!?");
+    EXPECT_EQ(log, expectedLog);
+
+    /* Changes to the documents show at the next render */
+    log.clear();
+    first.document["node"]["flag"].SetBool(false);
+    second.document["node"]["name"].SetString("cone");
+    EXPECT_EQ(text(t.render({firstLogged, secondLogged})), "cone");
+    EXPECT_EQ(log, expectedLog);
 }
 
 TEST(Template, RendersRepeatedlyAndGrowsPastTheSource) {

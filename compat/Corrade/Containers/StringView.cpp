@@ -14,49 +14,49 @@ template<class T> BasicStringView<T>::BasicStringView(T* data) noexcept: BasicSt
 
 template<class T> BasicStringView<T>::BasicStringView(const String& string, FromString) noexcept:
     _data{const_cast<T*>(string.data())},
-    _size{string.size()},
-    _flags{string.isGlobalView() ?
+    _sizePlusFlags{pack(string.size(), string.isGlobalView() ?
         StringViewFlag::Global|StringViewFlag::NullTerminated :
-        StringViewFlags{StringViewFlag::NullTerminated}} {}
+        StringViewFlags{StringViewFlag::NullTerminated})} {}
 
 template<class T> bool BasicStringView<T>::hasPrefix(BasicStringView<const T> prefix) const {
-    return prefix.size() <= _size && (!prefix.size() || std::memcmp(_data, prefix.data(), prefix.size()) == 0);
+    return prefix.size() <= size() && (!prefix.size() || std::memcmp(_data, prefix.data(), prefix.size()) == 0);
 }
 
 template<class T> bool BasicStringView<T>::hasSuffix(BasicStringView<const T> suffix) const {
-    return suffix.size() <= _size && (!suffix.size() || std::memcmp(_data + _size - suffix.size(), suffix.data(), suffix.size()) == 0);
+    return suffix.size() <= size() && (!suffix.size() || std::memcmp(_data + size() - suffix.size(), suffix.data(), suffix.size()) == 0);
 }
 
 template<class T> Array<BasicStringView<T>> BasicStringView<T>::split(const char delimiter) const {
-    if(!_size) return {};
+    if(!size()) return {};
 
     std::size_t count = 1;
-    for(std::size_t i = 0; i != _size; ++i)
+    for(std::size_t i = 0; i != size(); ++i)
         if(_data[i] == delimiter) ++count;
 
     Array<BasicStringView<T>> pieces{Corrade::ValueInit, count};
     std::size_t piece = 0, begin = 0;
-    for(std::size_t i = 0; i != _size; ++i) if(_data[i] == delimiter) {
+    for(std::size_t i = 0; i != size(); ++i) if(_data[i] == delimiter) {
         pieces[piece++] = slice(begin, i);
         begin = i + 1;
     }
-    pieces[piece] = slice(begin, _size);
+    pieces[piece] = slice(begin, size());
     return pieces;
 }
 
 template<class T> String BasicStringView<T>::join(const StringIterable& strings) const {
     if(strings.isEmpty()) return String{};
 
-    std::size_t size = _size*(strings.size() - 1);
+    const std::size_t separatorSize = this->size();
+    std::size_t size = separatorSize*(strings.size() - 1);
     for(std::size_t i = 0; i != strings.size(); ++i)
         size += strings[i].size();
 
     String out{Corrade::NoInit, size};
     char* it = out.data();
     for(std::size_t i = 0; i != strings.size(); ++i) {
-        if(i && _size) {
-            std::memcpy(it, _data, _size);
-            it += _size;
+        if(i && separatorSize) {
+            std::memcpy(it, _data, separatorSize);
+            it += separatorSize;
         }
         const StringView string = strings[i];
         if(string.size()) {

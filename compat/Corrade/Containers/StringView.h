@@ -66,10 +66,10 @@ only when the slice ends where the original ends.
 template<class T> class CORRADE_UTILITY_EXPORT BasicStringView {
     public:
         /** @brief Default constructor: null data, size 0, global */
-        constexpr /*implicit*/ BasicStringView(std::nullptr_t = nullptr) noexcept: _data{}, _size{}, _flags{StringViewFlag::Global} {}
+        constexpr /*implicit*/ BasicStringView(std::nullptr_t = nullptr) noexcept: _data{}, _sizePlusFlags{pack(0, StringViewFlag::Global)} {}
 
         /** @brief Construct from a pointer, a size and flags */
-        constexpr /*implicit*/ BasicStringView(T* data, std::size_t size, StringViewFlags flags = {}) noexcept: _data{data}, _size{size}, _flags{flags} {}
+        constexpr /*implicit*/ BasicStringView(T* data, std::size_t size, StringViewFlags flags = {}) noexcept: _data{data}, _sizePlusFlags{pack(size, flags)} {}
 
         /**
          * @brief Construct from a zero-terminated string
@@ -81,7 +81,7 @@ template<class T> class CORRADE_UTILITY_EXPORT BasicStringView {
         /*implicit*/ BasicStringView(T* data) noexcept;
 
         /** @brief Mutable view to const view */
-        template<class U, class = typename std::enable_if<std::is_same<const U, T>::value && !std::is_same<U, T>::value>::type> constexpr /*implicit*/ BasicStringView(BasicStringView<U> other) noexcept: _data{other.data()}, _size{other.size()}, _flags{other.flags()} {}
+        template<class U, class = typename std::enable_if<std::is_same<const U, T>::value && !std::is_same<U, T>::value>::type> constexpr /*implicit*/ BasicStringView(BasicStringView<U> other) noexcept: _data{other.data()}, _sizePlusFlags{pack(other.size(), other.flags())} {}
 
         /** @brief View on a string, flagged @ref StringViewFlag::NullTerminated */
         template<class U = T, class = typename std::enable_if<std::is_const<U>::value>::type> /*implicit*/ BasicStringView(const String& string) noexcept: BasicStringView{string, FromString{}} {}
@@ -90,37 +90,37 @@ template<class T> class CORRADE_UTILITY_EXPORT BasicStringView {
         template<class U = T, class = typename std::enable_if<!std::is_const<U>::value>::type> /*implicit*/ BasicStringView(String& string) noexcept: BasicStringView{string, FromString{}} {}
 
         constexpr T* data() const { return _data; }
-        constexpr std::size_t size() const { return _size; }
-        constexpr bool isEmpty() const { return !_size; }
-        constexpr StringViewFlags flags() const { return _flags; }
+        constexpr std::size_t size() const { return _sizePlusFlags & SizeMask; }
+        constexpr bool isEmpty() const { return !size(); }
+        constexpr StringViewFlags flags() const { return StringViewFlag(_sizePlusFlags >> FlagShift); }
 
         constexpr T* begin() const { return _data; }
-        constexpr T* end() const { return _data + _size; }
+        constexpr T* end() const { return _data + size(); }
         T& front() const { return _data[0]; }
-        T& back() const { return _data[_size - 1]; }
+        T& back() const { return _data[size() - 1]; }
         T& operator[](std::size_t i) const { return _data[i]; }
 
         /** @brief Characters from @p begin up to, not including, @p end */
         constexpr BasicStringView<T> slice(std::size_t begin, std::size_t end) const {
             return BasicStringView<T>{_data + begin, end - begin,
-                (_flags & StringViewFlag::Global)|
-                (end == _size ? _flags & StringViewFlag::NullTerminated : StringViewFlags{})};
+                (flags() & StringViewFlag::Global)|
+                (end == size() ? flags() & StringViewFlag::NullTerminated : StringViewFlags{})};
         }
         /** @brief The first @p count characters */
         constexpr BasicStringView<T> prefix(std::size_t count) const { return slice(0, count); }
         /** @brief All but the first @p count characters */
-        constexpr BasicStringView<T> exceptPrefix(std::size_t count) const { return slice(count, _size); }
+        constexpr BasicStringView<T> exceptPrefix(std::size_t count) const { return slice(count, size()); }
         /** @brief All but the last @p count characters */
-        constexpr BasicStringView<T> exceptSuffix(std::size_t count) const { return slice(0, _size - count); }
+        constexpr BasicStringView<T> exceptSuffix(std::size_t count) const { return slice(0, size() - count); }
 
         /** @brief Whether the view begins with @p prefix */
         bool hasPrefix(BasicStringView<const T> prefix) const;
         /** @brief Whether the view is non-empty and begins with @p prefix */
-        bool hasPrefix(char prefix) const { return _size && _data[0] == prefix; }
+        bool hasPrefix(char prefix) const { return size() && _data[0] == prefix; }
         /** @brief Whether the view ends with @p suffix */
         bool hasSuffix(BasicStringView<const T> suffix) const;
         /** @brief Whether the view is non-empty and ends with @p suffix */
-        bool hasSuffix(char suffix) const { return _size && _data[_size - 1] == suffix; }
+        bool hasSuffix(char suffix) const { return size() && _data[size() - 1] == suffix; }
 
         /**
          * @brief Split at every @p delimiter, keeping empty pieces
@@ -137,9 +137,21 @@ template<class T> class CORRADE_UTILITY_EXPORT BasicStringView {
         struct FromString {};
         explicit BasicStringView(const String& string, FromString) noexcept;
 
+        /* The flags live in the top two bits of the size, as in the real
+           library: a view is two words and passes in two registers, where
+           three words would go through the stack */
+        enum: std::size_t {
+            FlagShift = sizeof(std::size_t)*8 - 2,
+            SizeMask = ~std::size_t{} >> 2
+        };
+
+        static constexpr std::size_t pack(std::size_t size, StringViewFlags flags) {
+            return size | std::size_t(bool(flags & StringViewFlag::Global)) << FlagShift |
+                std::size_t(bool(flags & StringViewFlag::NullTerminated)) << (FlagShift + 1);
+        }
+
         T* _data;
-        std::size_t _size;
-        StringViewFlags _flags;
+        std::size_t _sizePlusFlags;
 };
 
 /* Both are instantiated in the library. Elsewhere than on Windows, where

@@ -129,7 +129,8 @@ bool write(const Containers::StringView path, const Containers::ArrayView<const 
         printErrno("Utility::Path::write():", "can't open", path);
         return false;
     }
-    const bool ok = std::fwrite(data.data(), 1, data.size(), file) == data.size();
+    /* An empty view may have no data at all, which fwrite() must not get */
+    const bool ok = data.isEmpty() || std::fwrite(data.data(), 1, data.size(), file) == data.size();
     return std::fclose(file) == 0 && ok;
 }
 
