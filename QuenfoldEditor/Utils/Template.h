@@ -63,6 +63,7 @@ class QUENFOLDEDITORUTILS_EXPORT Template {
          */
         explicit Template(Corrade::Containers::StringView source);
 
+        /** @brief Destructor; frees the parsed text */
         ~Template();
 
         Template(const Template&) = delete;
@@ -79,7 +80,23 @@ class QUENFOLDEDITORUTILS_EXPORT Template {
          * Returns the empty string after printing the reason on the error
          * output when a directive fails to evaluate or a false condition has
          * no @cb{.txt} end @ce after it. Directives in a left-out section are
-         * not evaluated.
+         * not evaluated. The reasons:
+         *
+         * -    "Template::render(): Undefined name" and the name, when no
+         *      context has it;
+         * -    "Template::render(): Unsupported type for" and the name, when
+         *      the first context that has it holds null, an integer, an
+         *      array or an object;
+         * -    "Template::render(): Unterminated string literal";
+         * -    "Template::render(): Number of tokens for expression
+         *      unsupported:" and the count, for an expression of other than
+         *      one or three tokens;
+         * -    "Template::render(): Missing 'end'", for a false condition
+         *      with no @cb{.txt} end @ce after it.
+         *
+         * An output larger than the memory prints
+         * "Template::render(): cannot allocate" with the size in bytes and
+         * aborts, as a failed allocation would.
          */
         Corrade::Containers::String render(Corrade::Containers::ArrayView<const Corrade::Containers::Reference<JsonObject>> contexts);
 
