@@ -29,8 +29,9 @@ std::FILE* file = std::fopen(material.data(), "w");
 std::fputs("roughness 0.8", file);
 std::fclose(file);
 
-/* Called every frame by the editor; callbacks run inside update() */
-while(!watcher.update()) {}
+/* The callbacks run inside update(): an editor calls it once a frame, a
+   tool with nothing else to do sleeps in it until something changes */
+while(!watcher.update(1000)) {}
 /** [filewatch] */
 
     Utility::Path::remove(material);
