@@ -3,10 +3,10 @@
    (Linux/InotifyInstance); a handle is the model of its watched tree in that
    instance (Linux/WatchedTree) and the changes waiting for its read
    (Linux/ChangeQueue). A read completes when the thread that issued it
-   waits alertably in SleepEx(), which reads the instance once and, when
-   nothing is waiting, blocks on it. No threads: everything runs inside the
-   calls. A mutex guards the shared state because, as on Windows, a read may
-   be cancelled or its handle closed from any thread. */
+   waits alertably in SleepEx(), which reads the instance once per wake-up
+   and, when nothing is waiting, blocks on it. No threads: everything runs
+   inside the calls. A mutex guards the shared state because, as on Windows,
+   a read may be cancelled or its handle closed from any thread. */
 
 #include "QuenfoldEditor/Utils/Platform/DirectoryChanges.h"
 
