@@ -163,7 +163,8 @@ void InotifyInstance::settleFirstHalf() {
     dispatchMove(from.event, nullptr);
 }
 
-/* To the trees of either side; a side that is not there is -1 */
+/* To the trees of both sides; without a second half, the move left the
+   directories watched: its other side is -1 */
 void InotifyInstance::dispatchMove(const Event& from, const Event* const to) {
     Containers::Array<WatchedTree*> trees;
     for(const int watch: {from.watch, to ? to->watch : -1}) {
