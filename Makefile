@@ -1,6 +1,7 @@
 # Entry points. Each target first installs what is missing (on Debian, as
 # root), then configures and builds with CMake and Ninja.
-#   make test   build everything and run the tests
+#   make test   build everything and run the tests, but the soak
+#   make soak   build and run the minute-long soak test of the file watcher
 #   make demo   render the example template and watch a folder
 #   make bench  build in Release and run the benchmarks
 #   make test-windows  cross-build for Windows with MinGW, run the tests under Wine
@@ -30,7 +31,7 @@ BENCH_PACKAGES := libkainjow-mustache-dev libmstch-dev inotify-tools $(NODE_PACK
 WINDOWS_PACKAGES := cmake ninja-build rapidjson-dev googletest g++-mingw-w64-x86-64-posix wine64
 CLANG_PACKAGES := clang libclang-rt-14-dev clang-tidy
 
-.PHONY: all deps bench-deps clang-deps configure build test demo bench test-windows fuzz tidy clean
+.PHONY: all deps bench-deps clang-deps configure build test soak demo bench test-windows fuzz tidy clean
 
 all: build
 
@@ -69,7 +70,10 @@ build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 test: build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) -LE soak
+
+soak: build
+	ctest --test-dir $(BUILD_DIR) --verbose -L soak
 
 demo: build
 	@bash examples/demo.sh $(BUILD_DIR)

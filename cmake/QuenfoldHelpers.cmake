@@ -7,14 +7,15 @@ function(quenfold_target_warnings target)
     endif()
 endfunction()
 
-# quenfold_add_test(<name> SOURCES <files> [LIBRARIES <targets>])
+# quenfold_add_test(<name> SOURCES <files> [LIBRARIES <targets>] [LABELS <labels>])
 # A GoogleTest executable whose tests are registered with CTest one by one
 function(quenfold_add_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gtest_main)
     quenfold_target_warnings(${name})
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+        PROPERTIES LABELS "${ARG_LABELS}")
 endfunction()
 
 # quenfold_add_tool(<name>)

@@ -73,6 +73,12 @@ constexpr DWORD TeardownWaitMilliseconds = 10;
 
 constexpr FileWatch::Event NoEvent = FileWatch::Event(255);
 
+/* A directory that failed to open keeps the invalid handle, which no read
+   is ever outstanding on */
+bool isOpen(const HANDLE handle) {
+    return handle && handle != INVALID_HANDLE_VALUE;
+}
+
 /* Event of each platform action; an action past the end gives none */
 constexpr FileWatch::Event ActionEvents[]{
     NoEvent,
@@ -193,7 +199,7 @@ FileWatch::~FileWatch() {
        handle open */
     const auto anyOpen = [this] {
         for(const Directory& directory: _directories)
-            if(directory.handle) return true;
+            if(isOpen(directory.handle)) return true;
         return false;
     };
     for(int wait = 0; wait != TeardownWaits && anyOpen(); ++wait)
@@ -204,7 +210,7 @@ FileWatch::~FileWatch() {
        stays readable and tells a late completion that there is no watcher
        any more. */
     for(Directory& directory: _directories) {
-        if(!directory.handle) continue;
+        if(!isOpen(directory.handle)) continue;
         directory.context->watcher = nullptr;
         directory.buffer.release();
         directory.overlapped.release();
@@ -229,7 +235,7 @@ int FileWatch::watch(const Containers::StringView path, Callback callback) {
 
     const int directoryIndex = getDirectory(directory);
     if(directoryIndex < 0) {
-        Utility::Warning{} << "Directory doesn't exist" << directory;
+        Utility::Warning{} << "Directory doesn't exist";
         return 0;
     }
 
@@ -254,7 +260,13 @@ int FileWatch::getDirectory(const Containers::StringView directory) {
 
     Containers::String path = directory;
     const HANDLE handle = CreateFileA(path.data(), FILE_LIST_DIRECTORY, FILE_SHARE_READ|FILE_SHARE_WRITE|FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS|FILE_FLAG_OVERLAPPED, nullptr);
-    if(handle == INVALID_HANDLE_VALUE) return -1;
+    /* Only a directory that is not there (any more: it existed a moment
+       ago) registers nothing. Any other failure keeps the invalid handle,
+       whose read then fails with the reason. */
+    if(handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return -1;
+    }
 
     const std::size_t directoryIndex = _directories.size();
     Directory& added = arrayAppend(_directories, Directory{
@@ -375,8 +387,12 @@ void FileWatch::onChangeCallback(const Containers::ArrayView<Containers::Pair<Co
 }
 
 bool FileWatch::update() {
+    return update(0);
+}
+
+bool FileWatch::update(const std::uint32_t timeoutMilliseconds) {
     /* Completions run here: they decode, match and re-arm */
-    SleepEx(0, TRUE);
+    SleepEx(timeoutMilliseconds, TRUE);
     if(_pendingEvents.isEmpty()) return false;
 
     /* Events queued by the callbacks themselves wait for the next update */

@@ -74,10 +74,12 @@ class QUENFOLDEDITORUTILS_EXPORT FileWatch {
          *
          * Returns the watch's id, 1 for the first call and one more for
          * every call after it, or @cpp 0 @ce when nothing was registered: a
-         * path that does not exist (silently), or a directory that cannot be
-         * opened (with a warning). Such a call still consumes its id. A
-         * directory whose change read cannot be started prints the reason;
-         * its watches stay registered and receive no events.
+         * path that does not exist (silently), or a directory that vanished
+         * before it could be opened (with a warning). Such a call still
+         * consumes its id. A directory that cannot be opened for another
+         * reason (permissions, the system's limits), or whose change read
+         * cannot be started, prints the reason's error code; its watches
+         * stay registered and receive no events.
          */
         int watch(Corrade::Containers::StringView path, Callback callback);
 
@@ -108,9 +110,24 @@ class QUENFOLDEDITORUTILS_EXPORT FileWatch {
          * callback may remove any watch, its own included; an exception
          * derived from @ref std::exception is swallowed. Returns @cpp true @ce
          * when at least one queued event was taken, even if no callback was
-         * called.
+         * called. Does not wait: the same as @ref update(std::uint32_t) with
+         * @cpp 0 @ce.
          */
         bool update();
+
+        /**
+         * @brief Wait for changes, then deliver the queued events
+         *
+         * Waits alertably until a directory read of the calling thread
+         * completes or @p timeoutMilliseconds have passed, whichever comes
+         * first, then does what @ref update() does and returns its result.
+         * @cpp 0xffffffff @ce waits without a time limit. Returns early, with
+         * @cpp false @ce, when the completed read belongs to another watcher
+         * of the same thread or reported nothing that a watch matches; on
+         * Linux also when a signal interrupts the wait. Nothing runs while
+         * nothing changes: the thread sleeps in the system until then.
+         */
+        bool update(std::uint32_t timeoutMilliseconds);
 
     private:
         friend Implementation::FileWatchCompletion;

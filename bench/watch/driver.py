@@ -2,7 +2,8 @@
 """Runs file watchers one after another over the same bursts of file
 operations in a fresh directory under /tmp and prints, as Markdown tables,
 how many operations each reported, how long the bursts took until the last
-matching event and the delay from a single write to its line.
+matching event, the delay from a single write to its line, and what each
+costs while nothing changes.
 
 Each watcher is a subprocess that prints one line per event, "PATH EVENT";
 the path may contain spaces, so lines are split at the last one. Standard
@@ -165,6 +166,18 @@ class Process:
                     break
                 self.condition.wait(left)
             return self.lines[index:]
+
+    def wakeups(self):
+        """Times any thread of the watcher went to sleep and woke up again
+        so far"""
+        total = 0
+        for task in os.listdir("/proc/{}/task".format(self.process.pid)):
+            try:
+                with open("/proc/{}/task/{}/status".format(self.process.pid, task)) as f:
+                    total += sum(int(line.split()[1]) for line in f if line.startswith("voluntary_ctxt_switches"))
+            except OSError:
+                pass
+        return total
 
     def cpu(self):
         """User and system time the watcher has used so far, in ms"""
@@ -359,6 +372,22 @@ def latency(watcher, samples):
     return withWatcher(watcher, prepare, body)
 
 
+def idle(watcher, directories, seconds):
+    """Wake-ups and CPU time of a watcher on a tree of that many
+    directories while nothing changes"""
+    def prepare(directory):
+        width = max(1, int(math.sqrt(directories)))
+        for i in range(directories):
+            os.makedirs(os.path.join(directory, "d{:03d}".format(i // width), "e{:03d}".format(i % width)))
+
+    def body(process, directory):
+        wakeups, cpu = process.wakeups(), process.cpu()
+        time.sleep(seconds)
+        return process.wakeups() - wakeups, process.cpu() - cpu
+
+    return withWatcher(watcher, prepare, body)
+
+
 def percentile(values, fraction):
     ordered = sorted(values)
     return ordered[max(0, math.ceil(fraction*len(ordered)) - 1)]
@@ -388,6 +417,8 @@ def main():
     parser.add_argument("--sizes", default="1000,20000")
     parser.add_argument("--runs", type=int, default=3, help="bursts of each size per watcher")
     parser.add_argument("--latency-samples", type=int, default=300)
+    parser.add_argument("--idle-directories", type=int, default=2000)
+    parser.add_argument("--idle-seconds", type=float, default=10.0)
     arguments = parser.parse_args()
     sizes = [int(size) for size in arguments.sizes.split(",")]
 
@@ -449,6 +480,15 @@ def main():
         latencyRows.append([watcher.name, len(delays), missed] +
                            (["{:.3f}".format(cell) for cell in cells] or ["-"]*3) + [note])
 
+    idleRows = []
+    for watcher in watchers:
+        print("{} idle ...".format(watcher.name), file=sys.stderr, flush=True)
+        try:
+            (wakeups, cpu), note = idle(watcher, arguments.idle_directories, arguments.idle_seconds)
+            idleRows.append([watcher.name, arguments.idle_directories, "{:g}".format(arguments.idle_seconds), wakeups, "{:.0f}".format(cpu), note])
+        except Failure as e:
+            idleRows.append([watcher.name, arguments.idle_directories, "{:g}".format(arguments.idle_seconds), "-", "-", "failed: {}".format(e)])
+
     print("Bursts of N creates, N writes, N renames and N deletes, phase after phase, {} runs each; "
           "counts add the runs up, times and rates are medians of the runs:".format(arguments.runs))
     print()
@@ -461,6 +501,9 @@ def main():
     print("Single writes to an existing file, {} samples:".format(arguments.latency_samples))
     print()
     table(["watcher", "samples", "missed", "median (ms)", "p99 (ms)", "max (ms)", "output"], latencyRows)
+    print("Idle on a tree of directories, once ready: wake-ups (voluntary context switches of all its threads) and CPU time:")
+    print()
+    table(["watcher", "directories", "seconds", "wake-ups", "CPU (ms)", "output"], idleRows)
     return 0
 
 

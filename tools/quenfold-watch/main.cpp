@@ -1,17 +1,24 @@
 /* quenfold-watch: prints the changes to files and directories as the editor's
    file watcher reports them, for shells, scripts and benchmarks */
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <iostream>
-#include <thread>
+#include <set>
+#include <string>
+#include <Corrade/Containers/Pair.h>
+#include <Corrade/Containers/String.h>
 #include <Corrade/Containers/StringView.h>
 #include <Corrade/Utility/Debug.h>
+#include <Corrade/Utility/Path.h>
 
+#include "QuenfoldEngine/Path.h"
 #include "QuenfoldEditor/Utils/FileWatch.h"
 #include "tools/CommandLine.h"
 
@@ -29,12 +36,18 @@ one line per change: the changed file's absolute path, a space and the event,
 FileWatch::Event::Add, Remove, Modify, RenameOld (the old name of a renamed
 file) or RenameNew (its new name). Each line is flushed as it is printed.
 
+Once every watch is in place it prints "Watching N directories" on standard
+error, N being the directories named by the PATHs; on a large tree that
+takes a while, and changes before it may go unreported.
+
 Options:
-  --timeout SECONDS  stop after SECONDS (a decimal number)
+  --timeout SECONDS  stop SECONDS (a decimal number) after the watches are in
+                     place
   --count N          stop after N events
   --help             show this help
 
-Without either option it runs until interrupted (Ctrl-C or SIGTERM).
+Without either option it runs until interrupted (Ctrl-C or SIGTERM). It
+sleeps while nothing changes and prints each change as soon as it comes.
 
 Exit status: 0 normal end, 1 a PATH cannot be watched, 2 usage error.
 )";
@@ -44,6 +57,9 @@ const CommandLine commandLine{"quenfold-watch", Usage, Help};
 volatile std::sig_atomic_t interrupted = 0;
 
 extern "C" void interrupt(int) { interrupted = 1; }
+
+/* What FileWatch::update() takes for a wait without a time limit */
+constexpr std::uint32_t NoTimeLimit = 0xffffffffu;
 
 /* Longest timeout taken, about 31 years: beyond it the clock's arithmetic
    would overflow */
@@ -101,17 +117,29 @@ int main(int argc, char** argv) {
     };
 
     FileWatch watch;
-    for(int i = 0; i != firstPath; ++i) if(!watch.watch(argv[i], print)) {
-        std::fprintf(stderr, "quenfold-watch: cannot watch %s\n", argv[i]);
-        return Failure;
+    std::set<std::string> directories;
+    for(int i = 0; i != firstPath; ++i) {
+        if(!watch.watch(argv[i], print)) {
+            std::fprintf(stderr, "quenfold-watch: cannot watch %s\n", argv[i]);
+            return Failure;
+        }
+        /* The directory the watcher opened for it */
+        const Containers::String absolute = Path::absolute(argv[i]);
+        const Containers::StringView directory = Utility::Path::isDirectory(absolute) ? Containers::StringView{absolute} : Utility::Path::split(absolute).first();
+        directories.emplace(directory.data(), directory.size());
     }
+    std::fprintf(stderr, "Watching %zu directories\n", directories.size());
 
-    /* Polling every millisecond keeps the delay short while the process
-       sleeps nearly all the time */
+    /* Each wait ends at the first change, at a signal, or at the deadline */
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>{timeout < 0.0 ? 0.0 : timeout};
-    while(!interrupted && printed != limit && (timeout < 0.0 || std::chrono::steady_clock::now() < deadline)) {
-        watch.update();
-        std::this_thread::sleep_for(std::chrono::milliseconds{1});
+    while(!interrupted && printed != limit) {
+        std::uint32_t wait = NoTimeLimit;
+        if(timeout >= 0.0) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+            if(left <= 0) break;
+            wait = std::uint32_t(std::min<decltype(left)>(left, NoTimeLimit - 1));
+        }
+        watch.update(wait);
     }
     return Success;
 }

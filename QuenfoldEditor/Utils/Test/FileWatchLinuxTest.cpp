@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -77,6 +78,10 @@ struct FileWatchLinuxTest: testing::Test {
         return done();
     }
 
+    static std::size_t openDescriptors() {
+        return std::distance(fs::directory_iterator{"/proc/self/fd"}, fs::directory_iterator{});
+    }
+
     static bool contains(const std::vector<Change>& changes, const Change& change) {
         return std::find(changes.begin(), changes.end(), change) != changes.end();
     }
@@ -128,7 +133,8 @@ TEST_F(FileWatchLinuxTest, Translation) {
         {[&] { fs::rename(at("out/in"), at("w/d/in")); }, {{"w/d/in", Event::Add}, {"w/d", Event::Modify}}},
         {[&] { fs::rename(at("w/d/in"), at("out/back")); }, {{"w/d/in", Event::Remove}, {"w/d", Event::Modify}}},
         {[&] { fs::remove(at("w/d/f3")); }, {{"w/d/f3", Event::Remove}, {"w/d", Event::Modify}}},
-        {[&] { fs::rename(at("out/tree"), at("w/tree")); }, {{"w/tree", Event::Add}}},
+        /* A directory moved in comes with its contents */
+        {[&] { fs::rename(at("out/tree"), at("w/tree")); }, {{"w/tree", Event::Add}, {"w/tree/x", Event::Add}, {"w/tree", Event::Modify}}},
         {[&] { write("w/tree/x", "1"); }, {{"w/tree/x", Event::Modify}}},
         {[&] { fs::remove_all(at("w/tree")); }, {{"w/tree/x", Event::Remove}, {"w/tree", Event::Modify}, {"w/tree", Event::Remove}}},
     };
@@ -193,8 +199,7 @@ TEST_F(FileWatchLinuxTest, FileInNestedDirectory) {
 }
 
 TEST_F(FileWatchLinuxTest, RemoveClearDestroy) {
-    const auto openDescriptors = [] { return std::distance(fs::directory_iterator{"/proc/self/fd"}, fs::directory_iterator{}); };
-    const auto descriptors = openDescriptors();
+    const std::size_t descriptors = openDescriptors();
     {
         FileWatch watcher;
         std::vector<Change> removed, inner;
@@ -234,11 +239,189 @@ TEST_F(FileWatchLinuxTest, RemoveClearDestroy) {
         FileWatch watcher;
         ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
         ASSERT_EQ(watcher.watch(at("w/d").data(), recorder(log)), 2);
-        EXPECT_EQ(openDescriptors(), descriptors + 2);
+        /* The thread's inotify instance and each watched directory */
+        EXPECT_EQ(openDescriptors(), descriptors + 3);
         /* Dropped by the destructor without a call */
         writeWitnessed("w/d/f");
     }
     EXPECT_EQ(openDescriptors(), descriptors);
+}
+
+/* A directory that leaves the tree is heard of no more; one that comes in
+   is told with its contents, also those written right after it came */
+TEST_F(FileWatchLinuxTest, MovedOutAndIn) {
+    fs::create_directories(at("w/gone"));
+    fs::create_directories(at("out/came/sub"));
+    write("out/came/sub/old");
+    FileWatch watcher;
+    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+
+    fs::rename(at("w/gone"), at("out/gone"));
+    write("out/gone/after", "x");
+    fs::rename(at("out/came"), at("w/came"));
+    write("w/came/created", "x");
+    write("w/came/sub/old", "x");
+    std::vector<Change> changes = settle(watcher);
+    /* Whether the writes are told apart from the additions depends on when
+       the scan runs */
+    changes.erase(std::remove_if(changes.begin(), changes.end(), [](const Change& change) {
+        return change.event == Event::Modify && (change.path == "w/came/created" || change.path == "w/came/sub/old");
+    }), changes.end());
+    std::sort(changes.begin(), changes.end());
+    changes.erase(std::unique(changes.begin(), changes.end()), changes.end());
+    EXPECT_EQ(changes, (std::vector<Change>{
+        {"w/came", Event::Add}, {"w/came", Event::Modify},
+        {"w/came/created", Event::Add}, {"w/came/sub", Event::Add}, {"w/came/sub", Event::Modify},
+        {"w/came/sub/old", Event::Add}, {"w/gone", Event::Remove}}));
+}
+
+/* A watched directory taken through directories too new to be watched yet,
+   and changed on the way: it is told where it is, as it is, and none of its
+   changes on the way is told under a path it never had */
+TEST_F(FileWatchLinuxTest, MovedThroughNewDirectories) {
+    fs::create_directories(at("w/a/b/c"));
+    FileWatch watcher;
+    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+
+    fs::create_directory(at("out/n"));
+    fs::rename(at("out/n"), at("w/n"));
+    fs::create_directory(at("w/n/m"));
+    fs::rename(at("w/a"), at("w/n/m/a"));
+    fs::rename(at("w/n/m/a/b/c"), at("w/n/m/a/c"));
+    fs::rename(at("w/n/m/a"), at("w/n/a"));
+    std::vector<Change> changes = settle(watcher);
+    std::sort(changes.begin(), changes.end());
+    EXPECT_EQ(changes, (std::vector<Change>{
+        {"w/a", Event::Remove},
+        {"w/n", Event::Add}, {"w/n", Event::Modify}, {"w/n", Event::Modify},
+        {"w/n/a", Event::Add}, {"w/n/a", Event::Modify}, {"w/n/a", Event::Modify},
+        {"w/n/a/b", Event::Add}, {"w/n/a/c", Event::Add},
+        {"w/n/m", Event::Add}}));
+
+    /* Watched where they are now */
+    write("w/n/a/c/f");
+    write("w/n/a/b/g");
+    std::vector<Change> after = settle(watcher);
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(after, (std::vector<Change>{
+        {"w/n/a/b", Event::Modify}, {"w/n/a/b/g", Event::Add},
+        {"w/n/a/c", Event::Modify}, {"w/n/a/c/f", Event::Add}}));
+}
+
+/* A directory moved in and written is listed by the read that comes next,
+   with the path it has then, after the move of the directory above it;
+   also when a move out of the tree, told a moment late while the other
+   half of a rename could still come, is the last change */
+TEST_F(FileWatchLinuxTest, MovedInThenCarried) {
+    for(const char* directory: {"w/p", "w/q", "w/x", "out/n"}) fs::create_directories(at(directory));
+    FileWatch watcher;
+    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+
+    fs::rename(at("out/n"), at("w/p/n"));
+    write("w/p/n/f", "x");
+    fs::rename(at("w/p"), at("w/q/p"));
+    fs::rename(at("w/x"), at("out/x"));
+    EXPECT_TRUE(deliver(watcher));
+    EXPECT_EQ(std::exchange(log, {}), (std::vector<Change>{
+        {"w/p/n", Event::Add}, {"w/p", Event::Modify},
+        {"w/p", Event::Remove}, {"w/q/p", Event::Add}, {"w/q", Event::Modify},
+        {"w/q/p/n/f", Event::Add}, {"w/q/p/n", Event::Modify}}));
+    EXPECT_EQ(settle(watcher), (std::vector<Change>{{"w/x", Event::Remove}}));
+}
+
+/* Kernel watches are shared between overlapping trees, in one watcher or
+   in two, and stay while any of them needs them */
+TEST_F(FileWatchLinuxTest, OverlappingTrees) {
+    FileWatch first, second;
+    std::vector<Change> inner;
+    ASSERT_EQ(first.watch(at("w").data(), recorder(log)), 1);
+    ASSERT_EQ(first.watch(at("w/d").data(), recorder(log)), 2);
+    ASSERT_EQ(second.watch(at("w/d").data(), recorder(inner)), 1);
+
+    /* Reported by both directories of the first watcher, each report
+       matching both of its watches */
+    write("w/d/a");
+    std::vector<Change> changes = settle(first);
+    std::sort(changes.begin(), changes.end());
+    EXPECT_EQ(changes, (std::vector<Change>{{"w/d", Event::Modify}, {"w/d", Event::Modify}, {"w/d/a", Event::Add}, {"w/d/a", Event::Add}, {"w/d/a", Event::Add}, {"w/d/a", Event::Add}}));
+    EXPECT_TRUE(poll(second, [&] { return !inner.empty(); }));
+    EXPECT_EQ(inner, (std::vector<Change>{{"w/d/a", Event::Add}}));
+
+    first.remove(2);
+    inner.clear();
+    write("w/d/b");
+    EXPECT_EQ(settle(first), (std::vector<Change>{{"w/d/b", Event::Add}, {"w/d", Event::Modify}}));
+    EXPECT_TRUE(poll(second, [&] { return !inner.empty(); }));
+    EXPECT_EQ(inner, (std::vector<Change>{{"w/d/b", Event::Add}}));
+
+    first.remove(1);
+    write("w/d/c");
+    EXPECT_TRUE(poll(second, [&] { return inner.size() == 2; }));
+    EXPECT_EQ(inner.back(), (Change{"w/d/c", Event::Add}));
+}
+
+/* The watch stays with the directory, and so do the watches of what is
+   created in it afterwards, under the paths of its old name */
+TEST_F(FileWatchLinuxTest, RootRenamed) {
+    FileWatch watcher;
+    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+    fs::rename(at("w"), at("w2"));
+    fs::create_directory(at("w2/sub"));
+    fs::create_directories(at("w/sub"));
+    write("w/sub/foreign");
+    write("w2/sub/own");
+    write("w2/.fence");
+    EXPECT_TRUE(poll(watcher, [&] { return contains(log, {"w/.fence", Event::Add}); }));
+    EXPECT_EQ(log, (std::vector<Change>{{"w/sub", Event::Add}, {"w/.fence", Event::Add}, {"w/sub/own", Event::Add}, {"w/sub", Event::Modify}}));
+}
+
+/* Far more than the per-user limit of inotify instances */
+TEST_F(FileWatchLinuxTest, ThousandDirectories) {
+    const std::size_t descriptors = openDescriptors();
+    {
+        FileWatch watcher;
+        for(int i = 0; i != 1000; ++i) {
+            /* Not a prefix of one another */
+            const std::string directory = at("many/" + std::to_string(i) + "-");
+            fs::create_directories(directory);
+            ASSERT_EQ(watcher.watch(directory.data(), recorder(log)), i + 1);
+        }
+        write("many/999-/last");
+        write("many/0-/first");
+        EXPECT_TRUE(poll(watcher, [&] { return log.size() == 2; }));
+        /* Directories complete their reads in no particular order */
+        std::sort(log.begin(), log.end());
+        EXPECT_EQ(log, (std::vector<Change>{{"many/0-/first", Event::Add}, {"many/999-/last", Event::Add}}));
+    }
+    EXPECT_EQ(openDescriptors(), descriptors);
+}
+
+/* Returns when a change arrives and not before; or when the time is up */
+TEST_F(FileWatchLinuxTest, UpdateWithTimeout) {
+    using Clock = std::chrono::steady_clock;
+    FileWatch watcher;
+    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+    const Clock::time_point idleStart = Clock::now();
+    delivering = true;
+    EXPECT_FALSE(watcher.update(50));
+    EXPECT_GE(Clock::now() - idleStart, std::chrono::milliseconds{50});
+    EXPECT_TRUE(log.empty());
+
+    std::atomic<Clock::rep> written{0};
+    std::thread writer{[&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds{100});
+        written = Clock::now().time_since_epoch().count();
+        write("w/late");
+    }};
+    const Clock::time_point start = Clock::now();
+    bool delivered = false;
+    while(!delivered && Clock::now() - start < std::chrono::seconds{10}) delivered = watcher.update(10000);
+    const Clock::rep returned = Clock::now().time_since_epoch().count();
+    delivering = false;
+    writer.join();
+    EXPECT_TRUE(delivered);
+    EXPECT_GE(returned, written.load());
+    EXPECT_EQ(log, (std::vector<Change>{{"w/late", Event::Add}}));
 }
 
 }}

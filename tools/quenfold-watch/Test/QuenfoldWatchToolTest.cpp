@@ -37,7 +37,9 @@ TEST(QuenfoldWatchTool, UsageAndUnwatchablePaths) {
         {"--timeout 1e300 .", 2, "quenfold-watch: invalid value of --timeout"},
         {"--verbose .", 2, "quenfold-watch: unknown option --verbose"},
         {"--timeout 0 . nonexistent", 1, "quenfold-watch: cannot watch nonexistent"},
-        {"--timeout 0.05 .", 0, ""},
+        {"--timeout 0.05 .", 0, "Watching 1 directories"},
+        /* A file counts as its directory */
+        {"--timeout 0 . ./. err", 0, "Watching 1 directories"},
     };
     for(const auto& c: cases) {
         const std::string command = "cd '" + directory + "' && '" QUENFOLD_WATCH_BINARY "' " + c.arguments + " 2>err >/dev/null; status=$?; head -n 1 err; exit $status";

@@ -1,0 +1,124 @@
+#include "QuenfoldEditor/Utils/Platform/Linux/ChangeQueue.h"
+
+#include <cstring>
+#include <utility>
+#include <Corrade/Containers/GrowableArray.h>
+#include <Corrade/Containers/StringView.h>
+
+namespace QuenfoldEngine { namespace Platform { namespace Linux {
+
+using namespace Corrade;
+
+namespace {
+
+/* The action of the change that marks a loss */
+constexpr DWORD Loss = 0;
+
+constexpr std::size_t RecordHeaderSize = offsetof(FILE_NOTIFY_INFORMATION, FileName);
+
+/* Calls f for every UTF-16 unit of the path, '/' written as '\'. Returns
+   false at the first byte that is not part of a valid UTF-8 sequence or at
+   a backslash, which a reader would take for a separator. */
+template<class F> bool forEachUtf16Unit(const Containers::StringView path, F&& f) {
+    const auto* i = reinterpret_cast<const unsigned char*>(path.data());
+    const auto* const end = i + path.size();
+    while(i != end) {
+        const unsigned char lead = *i;
+        std::size_t size;
+        char32_t c, minimum;
+        if(lead < 0x80) size = 1, c = lead, minimum = 0;
+        else if(lead >= 0xC0 && lead < 0xE0) size = 2, c = lead & 0x1F, minimum = 0x80;
+        else if(lead >= 0xE0 && lead < 0xF0) size = 3, c = lead & 0x0F, minimum = 0x800;
+        else if(lead >= 0xF0 && lead < 0xF8) size = 4, c = lead & 0x07, minimum = 0x10000;
+        else return false;
+        if(size > std::size_t(end - i)) return false;
+        for(std::size_t k = 1; k != size; ++k) {
+            if((i[k] & 0xC0) != 0x80) return false;
+            c = c << 6 | (i[k] & 0x3F);
+        }
+        if(c < minimum || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000) || c == '\\') return false;
+        i += size;
+
+        if(c == '/') c = '\\';
+        if(c >= 0x10000) {
+            f(char16_t(0xD800 + ((c - 0x10000) >> 10)));
+            f(char16_t(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else f(char16_t(c));
+    }
+    return true;
+}
+
+}
+
+std::ptrdiff_t recordNameLength(const Containers::StringView path) {
+    std::ptrdiff_t units = 0;
+    return forEachUtf16Unit(path, [&](char16_t) { ++units; }) ? units : -1;
+}
+
+void ChangeQueue::append(const DWORD action, const Containers::StringView path) {
+    arrayAppend(_changes, Change{action, path});
+}
+
+void ChangeQueue::appendLoss() {
+    arrayAppend(_changes, Change{Loss, {}});
+}
+
+ChangeQueue::Taken ChangeQueue::take(char* const buffer, const std::size_t size) {
+    if(!isEmpty() && _changes[_begin].action == Loss) {
+        ++_begin;
+        compact();
+        return {true, 0};
+    }
+
+    std::size_t end = 0;
+    char* previous = nullptr;
+    bool lost = false;
+    for(; !isEmpty() && _changes[_begin].action != Loss; ++_begin) {
+        const Change& change = _changes[_begin];
+        const std::ptrdiff_t units = recordNameLength(change.path);
+        if(units < 0) continue;
+        const std::size_t offset = (end + 3) & ~std::size_t{3};
+        if(offset + RecordHeaderSize + 2*units > size) {
+            /* The first record alone does not fit: it is lost, the rest
+               waits for the next read */
+            if(!previous) {
+                lost = true;
+                ++_begin;
+            }
+            break;
+        }
+
+        std::memset(buffer + end, 0, offset - end);
+        char* const entry = buffer + offset;
+        const DWORD header[]{0, change.action, DWORD(2*units)};
+        std::memcpy(entry, header, RecordHeaderSize);
+        char* name = entry + RecordHeaderSize;
+        forEachUtf16Unit(change.path, [&](const char16_t unit) {
+            std::memcpy(name, &unit, sizeof(unit));
+            name += sizeof(unit);
+        });
+        if(previous) {
+            const DWORD next = DWORD(entry - previous);
+            std::memcpy(previous, &next, sizeof(next));
+        }
+        previous = entry;
+        end = name - buffer;
+    }
+    compact();
+    return {previous || lost, DWORD(end)};
+}
+
+/* Keeps the storage: a steady trickle of changes then allocates nothing */
+void ChangeQueue::compact() {
+    if(isEmpty()) {
+        arrayRemoveSuffix(_changes, _changes.size());
+        _begin = 0;
+    } else if(_begin >= 4096 && 2*_begin >= _changes.size()) {
+        for(std::size_t i = _begin; i != _changes.size(); ++i)
+            _changes[i - _begin] = std::move(_changes[i]);
+        arrayRemoveSuffix(_changes, _begin);
+        _begin = 0;
+    }
+}
+
+}}}

@@ -1,0 +1,204 @@
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+#include <gtest/gtest.h>
+#include <Corrade/Containers/GrowableArray.h>
+#include <Corrade/Containers/String.h>
+#include <Corrade/Containers/StringView.h>
+
+#include "QuenfoldEditor/Utils/Platform/Linux/ChangeQueue.h"
+#include "QuenfoldEditor/Utils/Platform/Linux/WatchedTree.h"
+
+namespace QuenfoldEngine { namespace Platform { namespace Linux { namespace {
+
+using namespace Corrade;
+
+/* Directories in memory, named by inode, with paths from the inode 0, where
+   w is the watched root and out lies outside it. Descriptors and watches
+   follow inodes, as the kernel's do, and changes queue the events the kernel
+   would for the directories watched at the time. Watch descriptors are 100 +
+   the inode. */
+struct Directories: DirectorySystem {
+    /* A move has both sides, -1 for one not watched */
+    struct Event {
+        std::uint64_t sequence;
+        int fromWatch, toWatch;
+        std::string fromName, toName;
+    };
+
+    int at(const std::string& path) {
+        int inode = 0;
+        for(std::size_t begin = 0; begin < path.size(); ) {
+            const std::size_t end = std::min(path.find('/', begin), path.size());
+            inode = entries[inode].at(path.substr(begin, end - begin));
+            begin = end + 1;
+        }
+        return inode;
+    }
+    int watchOf(int inode) const { return watched.count(100 + inode) ? 100 + inode : -1; }
+    void mkdir(const std::string& parent, const std::string& name) {
+        entries.emplace_back();
+        entries[at(parent)][name] = int(entries.size() - 1);
+        if(watchOf(at(parent)) >= 0) queued.push_back({sequence++, -1, watchOf(at(parent)), {}, name});
+    }
+    void rename(const std::string& fromParent, const std::string& from, const std::string& toParent, const std::string& to) {
+        const int source = at(fromParent), target = at(toParent), inode = entries[source].at(from);
+        entries[source].erase(from);
+        entries[target][to] = inode;
+        if(watchOf(source) >= 0 || watchOf(target) >= 0) queued.push_back({sequence, watchOf(source), watchOf(target), from, to});
+        sequence += 2;
+    }
+    /* Hands the queued events to the tree in order, then tells it that it
+       caught up */
+    void deliver(WatchedTree& tree) {
+        while(!queued.empty()) {
+            const Event event = queued.front();
+            queued.pop_front();
+            if(event.fromWatch < 0 && event.fromName.empty()) tree.created({event.sequence, event.toWatch, event.toName.data()}, true);
+            else tree.moved({event.sequence, event.fromWatch, event.fromName.data()}, {event.sequence + 1, event.toWatch, event.toName.data()}, true);
+        }
+        tree.caughtUp(false);
+    }
+
+    std::uint64_t fence() override { return sequence; }
+    int open(const int directory, const Containers::StringView name) override {
+        const std::map<std::string, int>& in = entries[descriptors.at(directory)];
+        const auto found = in.find(std::string{name.data(), name.size()});
+        if(!name.isEmpty() && found == in.end()) return -1;
+        descriptors[++lastDescriptor] = name.isEmpty() ? descriptors.at(directory) : found->second;
+        return lastDescriptor;
+    }
+    void close(const int directory) override { descriptors.erase(directory); }
+    Identity identity(const int directory) override { return {0, std::uint64_t(descriptors.at(directory))}; }
+    bool list(const int directory, Containers::Array<Entry>& out) override {
+        if(duringListing) std::exchange(duringListing, nullptr)();
+        for(const auto& entry: entries[descriptors.at(directory)]) arrayAppend(out, Entry{entry.first.data(), true});
+        return true;
+    }
+    bool lastWriteSetNow(int, Containers::StringView) override { return false; }
+    /* Counted once per tree, as the kernel instance does */
+    int acquireWatch(const int directory, WatchedTree&) override {
+        const int watch = 100 + descriptors.at(directory);
+        watched.insert(watch);
+        return watch;
+    }
+    void releaseWatch(const int watch, WatchedTree&) override {
+        EXPECT_EQ(watched.erase(watch), 1u) << watch;
+    }
+
+    /* Entries by inode, every entry a directory */
+    std::vector<std::map<std::string, int>> entries{{{"w", 1}, {"out", 2}}, {}, {}};
+    std::map<int, int> descriptors{{3, 1}};
+    std::set<int> watched;
+    std::deque<Event> queued;
+    /* Run once, by the next listing before it reads */
+    std::function<void()> duringListing;
+    std::uint64_t sequence = 0;
+    int lastDescriptor = 3;
+};
+
+/* The records waiting, as "action name" lines */
+std::string take(ChangeQueue& changes) {
+    std::string out;
+    alignas(4) char buffer[4096];
+    for(ChangeQueue::Taken taken; (taken = changes.take(buffer, sizeof(buffer))).complete; ) {
+        if(!taken.bytes) out += "lost\n";
+        for(std::size_t offset = 0; taken.bytes; ) {
+            DWORD header[3];
+            std::memcpy(header, buffer + offset, sizeof(header));
+            out += std::to_string(header[1]) + " ";
+            for(DWORD i = 0; i != header[2]/2; ++i) {
+                char16_t unit;
+                std::memcpy(&unit, buffer + offset + 12 + 2*i, 2);
+                out += unit < 0x80 ? char(unit) : '?';
+            }
+            out += "\n";
+            if(!header[0]) break;
+            offset += header[0];
+        }
+    }
+    return out;
+}
+
+TEST(WatchedTree, EventsBehindTheDisk) {
+    Directories directories;
+    directories.mkdir("w", "a");
+    directories.mkdir("w/a", "b");
+    directories.mkdir("w/a/b", "c");
+    ChangeQueue changes;
+    {
+        WatchedTree tree{directories, changes, 3};
+        ASSERT_EQ(tree.watchRoot(), 0);
+        EXPECT_EQ(tree.watchCount(), 4u);
+
+        /* p created, renamed to q and a new p created, all before the tree
+           hears of the first: each is listed once the events have caught
+           up, where it is now */
+        directories.mkdir("w", "p");
+        directories.rename("w", "p", "w", "q");
+        directories.mkdir("w", "p");
+        directories.mkdir("w/p", "x");
+        directories.mkdir("w/q", "y");
+        directories.deliver(tree);
+        EXPECT_EQ(take(changes), "1 p\n4 p\n5 q\n1 p\n1 q\\y\n3 q\n1 p\\x\n3 p\n");
+
+        /* a taken through n and m, too new to be watched, and changed on
+           the way: the kernel tells of a leaving the tree and nothing more,
+           and the listing of n finds it there as it is now, never telling
+           of what happened to it on the way with a path it never had */
+        directories.mkdir("out", "n");
+        directories.rename("out", "n", "w", "n");
+        directories.mkdir("w/n", "m");
+        directories.rename("w", "a", "w/n/m", "a");
+        directories.rename("w/n/m/a/b", "c", "w/n/m/a", "c");
+        directories.rename("w/n/m", "a", "w/n", "a");
+        directories.deliver(tree);
+        EXPECT_EQ(take(changes), "1 n\n2 a\n1 n\\a\n3 n\n1 n\\a\\b\n3 n\\a\n1 n\\a\\c\n3 n\\a\n1 n\\m\n3 n\n");
+
+        /* Watched where they are now */
+        directories.mkdir("w/n/a/c", "f");
+        directories.deliver(tree);
+        EXPECT_EQ(take(changes), "1 n\\a\\c\\f\n3 n\\a\\c\n");
+        EXPECT_EQ(tree.watchCount(), 11u);
+
+        /* Moved into a directory while it is listed: the listing tells of it
+           there and gone from where it was, and the move's own events tell
+           nothing more */
+        directories.mkdir("w", "r");
+        directories.duringListing = [&] { directories.rename("w/q", "y", "w/r", "y"); };
+        directories.deliver(tree);
+        directories.deliver(tree);
+        directories.mkdir("w/r/y", "z");
+        directories.deliver(tree);
+        EXPECT_EQ(take(changes), "1 r\n1 r\\y\n3 r\n2 q\\y\n3 q\n1 r\\y\\z\n3 r\\y\n");
+        EXPECT_EQ(tree.watchCount(), 13u);
+
+        /* Out of the tree: nothing more through its watches */
+        directories.rename("w", "n", "out", "n");
+        directories.mkdir("out/n/a/c/f", "g");
+        directories.deliver(tree);
+        EXPECT_EQ(take(changes), "2 n\n");
+        EXPECT_EQ(tree.watchCount(), 7u);
+    }
+    EXPECT_TRUE(directories.watched.empty());
+}
+
+TEST(WatchedTree, UnwritableNames) {
+    EXPECT_EQ(recordNameLength("d/\xc3\xa9\xf0\x9f\x98\x80"), 5);
+    for(const char* name: {"a\\b", "\xff", "\xc3", "\xed\xa0\x80", "\xc0\xaf"}) EXPECT_EQ(recordNameLength(name), -1) << name;
+
+    ChangeQueue changes;
+    changes.append(1, "a\\b");
+    EXPECT_EQ(take(changes), "");
+    changes.append(1, "x");
+    changes.appendLoss();
+    changes.append(2, "x");
+    EXPECT_EQ(take(changes), "1 x\nlost\n2 x\n");
+}
+
+}}}}
