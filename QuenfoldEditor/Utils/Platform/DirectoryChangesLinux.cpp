@@ -3,10 +3,10 @@
    (Linux/InotifyInstance); a handle is the model of its watched tree in that
    instance (Linux/WatchedTree) and the changes waiting for its read
    (Linux/ChangeQueue). A read completes when the thread that issued it
-   waits alertably in SleepEx(), which reads the instance once and, when
-   nothing is waiting, blocks on it. No threads: everything runs inside the
-   calls. A mutex guards the shared state because, as on Windows, a read may
-   be cancelled or its handle closed from any thread. */
+   waits alertably in SleepEx(), which reads the instance once per wake-up
+   and, when nothing is waiting, blocks on it. No threads: everything runs
+   inside the calls. A mutex guards the shared state because, as on Windows,
+   a read may be cancelled or its handle closed from any thread. */
 
 #include "QuenfoldEditor/Utils/Platform/DirectoryChanges.h"
 
@@ -141,20 +141,18 @@ void releaseInstance(Registry& r, Instance& instance) {
     arrayRemoveSuffix(r.instances, 1);
 }
 
-/* The instances whose events the thread's waits read: its own, and those
-   of handles it issued a read on */
-Containers::Array<Instance*> instancesOf(Registry& r, const std::uint64_t thread) {
-    Containers::Array<Instance*> instances;
-    if(Instance* const own = findInstance(r, thread)) arrayAppend(instances, own);
-    if(!r.foreignReads) return instances;
+/* Calls f for each instance whose events the thread's waits read: its own,
+   and those of handles it issued a read on */
+template<class F> void forEachInstanceOf(Registry& r, const std::uint64_t thread, F&& f) {
+    if(Instance* const own = findInstance(r, thread)) f(*own);
+    if(!r.foreignReads) return;
     for(Containers::Pointer<Instance>& instance: r.instances) {
         if(instance->thread == thread) continue;
         for(Handle* const handle: instance->handles) if(handle->reading && handle->read.thread == thread) {
-            arrayAppend(instances, instance.get());
+            f(*instance);
             break;
         }
     }
-    return instances;
 }
 
 /* Windows says "file not found" when only the last component is missing and
@@ -369,17 +367,18 @@ DWORD SleepEx(const DWORD milliseconds, const BOOL alertable) {
 
     /* As on Windows, a read armed by a completion routine completes in the
        same wait when changes are already waiting for it; the kernel is read
-       once per wake-up, so the loop ends */
+       once per wake-up, so the loop ends. A wait lets poll() say whether
+       the kernel has anything, which saves reading it first. */
     Registry& r = registry();
     const std::uint64_t thread = currentThread();
-    bool readKernel = true, ran = false;
+    bool readKernel = !milliseconds, ran = false;
     for(;;) {
         {
             const std::lock_guard<std::mutex> lock{r.mutex};
-            for(Instance* const instance: instancesOf(r, thread)) {
-                if(readKernel && instance->kernel->read()) instance->changed = true;
-                completeReads(r, thread, *instance);
-            }
+            forEachInstanceOf(r, thread, [&](Instance& instance) {
+                if(instance.kernel->read(!readKernel)) instance.changed = true;
+                completeReads(r, thread, instance);
+            });
         }
         readKernel = false;
         if(runCompletions(thread)) {
@@ -395,10 +394,10 @@ DWORD SleepEx(const DWORD milliseconds, const BOOL alertable) {
         Containers::Array<pollfd> descriptors;
         {
             const std::lock_guard<std::mutex> lock{r.mutex};
-            for(Instance* const instance: instancesOf(r, thread)) {
-                arrayAppend(descriptors, pollfd{instance->kernel->descriptor(), POLLIN, 0});
-                if(instance->kernel->awaitsSecondHalf()) remaining = 1;
-            }
+            forEachInstanceOf(r, thread, [&](Instance& instance) {
+                arrayAppend(descriptors, pollfd{instance.kernel->descriptor(), POLLIN, 0});
+                if(instance.kernel->awaitsSecondHalf()) remaining = 1;
+            });
         }
         /* A signal ends the wait as the time running out would, so that the
            caller can look at what the handler did */

@@ -34,6 +34,12 @@ std::size_t openDescriptors() {
     return std::distance(fs::directory_iterator{"/proc/self/fd"}, fs::directory_iterator{});
 }
 
+/* Also when a failure ends the test early */
+struct RemovedAtEnd {
+    ~RemovedAtEnd() { fs::remove_all(path); }
+    std::string path;
+};
+
 std::string basename(const std::string& path) {
     return path.substr(path.rfind('/') + 1);
 }
@@ -92,6 +98,7 @@ TEST(FileWatchSoak, RandomTraffic) {
     ASSERT_TRUE(mkdtemp(base.data()));
     const Containers::String absolute = Path::absolute(base.data());
     const std::string root{absolute.data(), absolute.size()}, tree = root + "/w", outside = root + "/out";
+    const RemovedAtEnd removeRoot{root};
     fs::create_directories(tree);
     fs::create_directories(outside);
     const std::size_t descriptorsBefore = openDescriptors();
@@ -282,7 +289,6 @@ TEST(FileWatchSoak, RandomTraffic) {
     EXPECT_TRUE(missing.empty());
     EXPECT_TRUE(extra.empty());
     EXPECT_EQ(openDescriptors(), descriptorsBefore);
-    fs::remove_all(root);
 }
 
 }}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -25,6 +26,8 @@ constexpr std::uint32_t WatchMask = IN_CREATE|IN_DELETE|IN_MOVED_FROM|IN_MOVED_T
    writer outpacing us cannot keep a wait or a fence from ending */
 constexpr int MaxReadsInARow = 64;
 constexpr std::size_t ReadSize = 64*1024;
+/* A read that left room for the largest event emptied the kernel's queue */
+constexpr std::size_t LargestEvent = sizeof(inotify_event) + NAME_MAX + 1;
 /* The longest the kernel is given to queue a rename's second half after the
    first, in nanoseconds */
 constexpr std::int64_t RenameHalvesApart = 1000000;
@@ -89,8 +92,8 @@ void InotifyInstance::touch(WatchedTree& tree) {
     _changed = true;
 }
 
-/* Appends one read's worth of events to the queue; false when the kernel had
-   none */
+/* Appends one read's worth of events to the queue. Returns whether the
+   kernel may have more. */
 bool InotifyInstance::readKernel() {
     /* What was handled goes once it is most of the queue, which keeps the
        cost of moving the rest down to a constant per event */
@@ -107,7 +110,7 @@ bool InotifyInstance::readKernel() {
     arrayRemoveSuffix(_queue, ReadSize - std::max<ssize_t>(length, 0));
     for(std::size_t offset = end; offset < _queue.size(); ++_read)
         offset += sizeof(inotify_event) + headerAt(_queue.data() + offset).len;
-    return length > 0;
+    return length > 0 && std::size_t(length) + LargestEvent > ReadSize;
 }
 
 bool InotifyInstance::next(Event& event) {
@@ -119,12 +122,14 @@ bool InotifyInstance::next(Event& event) {
     return true;
 }
 
-bool InotifyInstance::read() {
+bool InotifyInstance::read(const bool onlyIfQueued) {
     _changed = false;
+    if(onlyIfQueued && _queueBegin == _queue.size()) return false;
     for(int reads = 0; ; ++reads) {
+        const bool more = reads != MaxReadsInARow && readKernel();
         for(Event event; next(event); ) dispatch(event);
+        if(more) continue;
         if(reads == MaxReadsInARow) break;
-        if(readKernel()) continue;
         queueEmpty();
         /* Catching up can list directories, which reads the kernel */
         if(_queueBegin == _queue.size()) break;
@@ -158,7 +163,8 @@ void InotifyInstance::settleFirstHalf() {
     dispatchMove(from.event, nullptr);
 }
 
-/* To the trees of either side; a side that is not there is -1 */
+/* To the trees of both sides; without a second half, the move left the
+   directories watched: its other side is -1 */
 void InotifyInstance::dispatchMove(const Event& from, const Event* const to) {
     Containers::Array<WatchedTree*> trees;
     for(const int watch: {from.watch, to ? to->watch : -1}) {

@@ -36,9 +36,10 @@ class InotifyInstance: public DirectorySystem {
         void detach(WatchedTree& tree);
 
         /* Reads what the kernel has queued, a bounded amount, and hands each
-           event to the trees that watch its directory. Returns whether any
+           event to the trees that watch its directory; with onlyIfQueued,
+           only when a fence has read events already. Returns whether any
            tree may have new changes. */
-        bool read();
+        bool read(bool onlyIfQueued);
 
         /* A rename's first half waits for its second, which the kernel
            queues separately: the next read should come soon */
