@@ -72,7 +72,7 @@ cd "$preview"
 echo "\$ quenfold-template --watch -o brick.mat material.tmpl brick.json defaults.json &"
 quenfold-template --watch -o brick.mat material.tmpl brick.json defaults.json 2>log &
 previewer=$!
-until grep -q "watching" log; do sleep 0.05; done
+until grep -q "Watching" log; do sleep 0.05; done
 run grep base_color brick.mat
 # sed -i saves as many editors do: a new file renamed over the old one
 run sed -i 's/"r": 0.62, "g": 0.31, "b": 0.24/"r": 0.2, "g": 0.4, "b": 0.8/' brick.json

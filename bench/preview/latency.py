@@ -68,7 +68,7 @@ def main():
     preview = subprocess.Popen([tool, "--watch", "-o", output, paths["template"], paths["context"]],
                                stderr=subprocess.PIPE, text=True)
     try:
-        while "watching" not in preview.stderr.readline():
+        while "Watching" not in preview.stderr.readline():
             pass
         print("file      save                median ms  p90 ms  max ms")
         counter = 0

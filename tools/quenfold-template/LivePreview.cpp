@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -25,6 +24,7 @@
 #include "QuenfoldEngine/Path.h"
 #include "tools/CommandLine.h"
 #include "tools/InputFile.h"
+#include "tools/Interrupt.h"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -40,12 +40,6 @@ namespace {
 
 using namespace Corrade;
 typedef std::chrono::steady_clock Clock;
-
-constexpr std::uint32_t WaitForever = 0xffffffff;
-
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void interrupt(int) { interrupted = 1; }
 
 /* One line on standard error, after the time of day */
 void printTimed(const Containers::StringView message) {
@@ -64,13 +58,15 @@ void printTimedLines(const char* const name, const std::string& lines) {
 }
 
 /* Replaces to with from in one step, so that a viewer never reads half of
-   it */
-bool replaceFile(const char* const from, const char* const to) {
+   it; empty, or why it could not */
+Containers::String replaceFile(const char* const from, const char* const to) {
     #ifdef _WIN32
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+    if(!MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
+        return Utility::format("Windows error {}", GetLastError());
     #else
-    return std::rename(from, to) == 0;
+    if(std::rename(from, to) != 0) return std::strerror(errno);
     #endif
+    return {};
 }
 
 int processId() {
@@ -190,8 +186,9 @@ void Preview::write(const Containers::StringView text) {
     std::FILE* const file = std::fopen(temporary.data(), "wb");
     bool written = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();
     if(file) written = std::fclose(file) == 0 && written;
-    if(!written || !replaceFile(temporary.data(), _output)) {
-        printTimed(Utility::format("{}: cannot write: {}", _output, std::strerror(errno)));
+    const Containers::String failure = written ? replaceFile(temporary.data(), _output) : Containers::String{std::strerror(errno)};
+    if(!failure.isEmpty()) {
+        printTimed(Utility::format("{}: cannot write: {}", _output, failure));
         std::remove(temporary.data());
         _written = Containers::NullOpt;
         return;
@@ -218,14 +215,13 @@ int Preview::run() {
     }
 
     /* Watched first, so that a save while the first render runs is not
-       missed */
+       missed; interrupts caught before anyone is told it is ready */
+    catchInterrupts();
     render();
-    printTimed(Utility::format("watching {} files", _sources.size()));
+    printTimed(Utility::format("Watching {} files", _sources.size()));
 
-    std::signal(SIGINT, interrupt);
-    std::signal(SIGTERM, interrupt);
-    while(!interrupted) {
-        std::uint32_t timeout = WaitForever;
+    while(!interrupted()) {
+        std::uint32_t timeout = NoTimeLimit;
         if(_pending) {
             const Clock::time_point now = Clock::now();
             if(now >= _quietUntil) {

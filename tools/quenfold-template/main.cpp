@@ -54,7 +54,9 @@ Options:
             is told on standard error, each line beginning with the time of
             day, and the last good output stays until the next good save.
             Without -o each render goes to standard output, followed by a
-            line holding a form feed.
+            line holding a form feed. The watcher follows the folder of
+            each file with everything below it: keep the files in a folder
+            of their own rather than at the top of a large tree.
   -o, --output OUTPUT
             with --watch: write each render to OUTPUT instead, replacing the
             file whole (written beside it, then renamed over it) and only

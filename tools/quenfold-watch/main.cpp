@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +20,7 @@
 #include "QuenfoldEngine/Path.h"
 #include "QuenfoldEditor/Utils/FileWatch.h"
 #include "tools/CommandLine.h"
+#include "tools/Interrupt.h"
 
 namespace {
 
@@ -53,13 +53,6 @@ Exit status: 0 normal end, 1 a PATH cannot be watched, 2 usage error.
 )";
 
 const CommandLine commandLine{"quenfold-watch", Usage, Help};
-
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void interrupt(int) { interrupted = 1; }
-
-/* What FileWatch::update() takes for a wait without a time limit */
-constexpr std::uint32_t NoTimeLimit = 0xffffffffu;
 
 /* Longest timeout taken, about 31 years: beyond it the clock's arithmetic
    would overflow */
@@ -97,8 +90,7 @@ int main(int argc, char** argv) {
     }
     if(!firstPath) return commandLine.usageError("missing", "PATH");
 
-    std::signal(SIGINT, interrupt);
-    std::signal(SIGTERM, interrupt);
+    catchInterrupts();
 
     unsigned long long printed = 0;
     const auto print = [&](const Containers::StringView path, const FileWatch::Event event) {
@@ -124,7 +116,7 @@ int main(int argc, char** argv) {
 
     /* Each wait ends at the first change, at a signal, or at the deadline */
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>{timeout < 0.0 ? 0.0 : timeout};
-    while(!interrupted && printed != limit) {
+    while(!interrupted() && printed != limit) {
         std::uint32_t wait = NoTimeLimit;
         if(timeout >= 0.0) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();

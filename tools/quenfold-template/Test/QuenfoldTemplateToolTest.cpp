@@ -276,7 +276,7 @@ TEST_F(QuenfoldTemplateWatch, RendersOnceForEachWayOfSaving) {
         {"context fixed", [&]{ write("scene.json", R"({"node": {"name": "cube"}})"); },
             "result.txt: written", "Bye cube\n"},
     };
-    std::vector<std::string> expected{"result.txt: written", "watching 2 files"};
+    std::vector<std::string> expected{"result.txt: written", "Watching 2 files"};
     for(const auto& save: saves) {
         SCOPED_TRACE(save.description);
         save.save();
@@ -300,7 +300,7 @@ TEST_F(QuenfoldTemplateWatch, SeparatesRendersOnStandardOutput) {
     ASSERT_TRUE(waitFor([&]{ return read("out").size() > 40; })) << read("out");
     EXPECT_EQ(stop(), 0);
     EXPECT_EQ(read("out"), "Hello cube! [shown] Scale: 1.5000\n\f\ncube\n\f\n");
-    EXPECT_EQ(messages(), std::vector<std::string>{"watching 2 files"});
+    EXPECT_EQ(messages(), std::vector<std::string>{"Watching 2 files"});
 }
 #endif
 
