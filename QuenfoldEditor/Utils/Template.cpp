@@ -305,14 +305,15 @@ void freeOutput(char* const data, std::size_t) { std::free(data); }
 /* The render output, zero-terminated when handed over. Reserved once up
    front and grown to exactly what is needed, through realloc() so that a
    large buffer grows without copying where the system allows. Takes texts
-   as a consumer of evaluation does. */
+   as a consumer of evaluation does. An output the memory cannot hold fails
+   the render: what does not fit is dropped, and failed() tells. */
 class Output {
     public:
-        explicit Output(const std::size_t capacity) { resize(capacity); }
+        explicit Output(const std::size_t capacity) { grow(capacity); }
 
         void operator()(const char* const in, const std::size_t size) {
             /* One byte stays free for the terminating zero */
-            if(size >= _buffer.size() - _size) resize(_size + size + 1);
+            if(size >= _buffer.size() - _size && !grow(_size + size + 1)) return;
             char* const out = _buffer.data() + _size;
             _size += size;
 
@@ -341,6 +342,8 @@ class Output {
             (*this)(text, formatFixed(value, text));
         }
 
+        bool failed() const { return _failed; }
+
         /* Hands the buffer over without copying the text */
         Containers::String release() {
             _buffer[_size] = '\0';
@@ -348,18 +351,22 @@ class Output {
         }
 
     private:
-        void resize(const std::size_t capacity) {
-            char* const data = static_cast<char*>(std::realloc(_buffer.release(), capacity));
-            /* As a failed operator new would, without an exception */
+        /* False after printing why, the buffer left as it was */
+        bool grow(const std::size_t capacity) {
+            char* const data = static_cast<char*>(std::realloc(_buffer.data(), capacity));
             if(!data) {
-                Utility::Error{} << "Template::render(): cannot allocate" << capacity << "bytes";
-                std::abort();
+                if(!_failed) Utility::Error{} << "Template::render(): cannot allocate" << capacity << "bytes";
+                _failed = true;
+                return false;
             }
+            _buffer.release();
             _buffer = Containers::Array<char>{data, capacity, freeOutput};
+            return true;
         }
 
         Containers::Array<char> _buffer;
         std::size_t _size = 0;
+        bool _failed = false;
 };
 
 /* Hands the text of a value in four decimals to consume(data, size) */
@@ -563,6 +570,7 @@ Containers::String Template::render(const Contexts contexts) {
         output(text, entry.end() - text);
     }
 
+    if(output.failed()) return {};
     return output.release();
 }
 

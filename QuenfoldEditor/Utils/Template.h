@@ -94,9 +94,8 @@ class QUENFOLDEDITORUTILS_EXPORT Template {
          * -    "Template::render(): Missing 'end'", for a false condition
          *      with no @cb{.txt} end @ce after it.
          *
-         * An output larger than the memory prints
-         * "Template::render(): cannot allocate" with the size in bytes and
-         * aborts, as a failed allocation would.
+         * An output larger than the memory fails the render too, after
+         * "Template::render(): cannot allocate" and the size in bytes.
          */
         Corrade::Containers::String render(Corrade::Containers::ArrayView<const Corrade::Containers::Reference<JsonObject>> contexts);
 

@@ -173,6 +173,22 @@ TEST_F(QuenfoldTemplateTool, RefusesWhatItCannotRead) {
         EXPECT_EQ(read("out"), c.out);
         EXPECT_EQ(read("err"), c.err);
     }
+
+    /* A render larger than the memory fails as a render does; where the
+       memory runs out depends on the process */
+    #if !defined(__SANITIZE_ADDRESS__) && !QUENFOLD_HAS_ADDRESS_SANITIZER
+    const std::string big = "{\"big\": \"" + std::string(4 << 20, 'x') + "\"}";
+    std::string huge;
+    for(int i = 0; i != 300; ++i) huge += "{{ big }}";
+    for(const auto& file: {std::make_pair("big.json", big), std::make_pair("huge-output.txt", huge)})
+        ASSERT_TRUE(Utility::Path::write(Utility::Path::join(_directory.c_str(), file.first),
+            Containers::ArrayView<const char>{file.second.data(), file.second.size()}));
+    EXPECT_EQ(run("huge-output.txt big.json", "ulimit -v 1000000 && "), 1);
+    EXPECT_EQ(read("out"), "");
+    const std::string err = read("err");
+    EXPECT_EQ(err.find("Template::render(): cannot allocate "), 0u) << err;
+    EXPECT_EQ(err.substr(err.size() - 7), " bytes\n") << err;
+    #endif
 }
 
 /* The tool in --watch mode, started in the background by start() and
