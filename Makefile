@@ -7,6 +7,7 @@
 #   make test-windows  cross-build for Windows with MinGW, run the tests under Wine
 #   make fuzz   build the fuzzers with clang and run each for FUZZ_SECONDS
 #   make tidy   run clang-tidy on the library's and the tools' sources
+#   make docs   build the API reference into $(BUILD_DIR)/doc/html
 
 BUILD_DIR ?= build
 BENCH_BUILD_DIR ?= build-release
@@ -31,7 +32,7 @@ BENCH_PACKAGES := libkainjow-mustache-dev libmstch-dev inotify-tools $(NODE_PACK
 WINDOWS_PACKAGES := cmake ninja-build rapidjson-dev googletest g++-mingw-w64-x86-64-posix wine64
 CLANG_PACKAGES := clang libclang-rt-14-dev clang-tidy
 
-.PHONY: all deps bench-deps clang-deps configure build test soak demo bench test-windows fuzz tidy clean
+.PHONY: all deps bench-deps clang-deps configure build test soak demo bench docs test-windows fuzz tidy clean
 
 all: build
 
@@ -82,6 +83,13 @@ bench: bench-deps
 	cmake -S . -B $(BENCH_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUENFOLD_BUILD_TESTS=OFF -DQUENFOLD_BUILD_BENCHMARKS=ON $(CMAKE_ARGS)
 	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS)
 	@bash bench/run.sh $(BENCH_BUILD_DIR)
+
+# Doxygen's warnings, undocumented members included, fail the build
+docs:
+	$(call install_packages,doxygen)
+	@mkdir -p $(BUILD_DIR)/doc
+	( cat doc/Doxyfile; echo "OUTPUT_DIRECTORY = $(BUILD_DIR)/doc" ) | doxygen -
+	@echo "API reference: $(BUILD_DIR)/doc/html/index.html"
 
 test-windows:
 	$(call install_packages,$(WINDOWS_PACKAGES))

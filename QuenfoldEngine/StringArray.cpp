@@ -2,10 +2,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include <Corrade/Containers/GrowableArray.h>
-#include <Corrade/Utility/Debug.h>
 
 namespace QuenfoldEngine {
 
@@ -81,12 +81,11 @@ void StringArray::appendOffset(const std::size_t offset) {
     if((_size + 2)*width > _offsetStorage.size() || wide != _wideOffsets) {
         const std::size_t capacity = 2*(_size + 2)*width;
         char* const data = static_cast<char*>(wide == _wideOffsets ?
-            std::realloc(_offsetStorage.release(), capacity) : std::malloc(capacity));
-        /* As a failed operator new would, without an exception */
-        if(!data) {
-            Utility::Error{} << "StringArray::add(): cannot allocate" << capacity << "bytes";
-            std::abort();
-        }
+            std::realloc(_offsetStorage.data(), capacity) : std::malloc(capacity));
+        /* As the characters' own growth does, through operator new; the
+           table stays as it was */
+        if(!data) throw std::bad_alloc{};
+        if(wide == _wideOffsets) _offsetStorage.release();
         /* Past 4 GB of characters the table widens, once. An empty or
            moved-from array has no table yet. */
         if(wide != _wideOffsets && _size) for(std::size_t i = 0; i != _size + 1; ++i)

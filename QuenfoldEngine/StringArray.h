@@ -36,8 +36,8 @@ class QUENFOLDENGINE_EXPORT StringArrayView {
          * @brief String at @p i, in the order they were added
          *
          * Has the exact length and is flagged
-         * @ref Corrade::Containers::StringViewFlag::NullTerminated: a zero
-         * byte follows it in the array.
+         * @cpp Corrade::Containers::StringViewFlag::NullTerminated @ce: a
+         * zero byte follows it in the array.
          */
         Corrade::Containers::StringView operator[](std::size_t i) const {
             const std::size_t begin = offset(i);
@@ -49,22 +49,32 @@ class QUENFOLDENGINE_EXPORT StringArrayView {
         StringArrayView suffix(std::size_t begin) const;
 
     protected:
+        /**
+         * @brief View on @p size strings in @p characters
+         *
+         * @p offsets holds @p size + 1 offsets, of @cpp std::size_t @ce if
+         * @p wideOffsets is set and of @cpp std::uint32_t @ce otherwise.
+         */
         StringArrayView(const char* characters, const void* offsets, bool wideOffsets, std::size_t size, std::size_t capacity) noexcept;
 
-        /* String i spans from offset i to offset i + 1, its zero byte
-           included; there are size + 1 offsets. They take 32 bits each
-           while the characters fit, which halves the table of an array of
-           short strings, and a std::size_t beyond. */
+        /**
+         * @brief Where string @p i begins in the characters
+         *
+         * String i spans from offset i to offset i + 1, its zero byte
+         * included. Offsets take 32 bits each while the characters fit,
+         * which halves the table of an array of short strings, and a
+         * @cpp std::size_t @ce beyond.
+         */
         std::size_t offset(std::size_t i) const {
             return _wideOffsets ? static_cast<const std::size_t*>(_offsets)[i] :
                 static_cast<const std::uint32_t*>(_offsets)[i];
         }
 
-        const char* _characters;
-        const void* _offsets;
-        std::size_t _size;
-        std::size_t _capacity;
-        bool _wideOffsets;
+        const char* _characters;    /**< @brief The strings, each followed by a zero byte */
+        const void* _offsets;       /**< @brief Offsets of the strings, one more than there are */
+        std::size_t _size;          /**< @brief Number of strings */
+        std::size_t _capacity;      /**< @brief Characters reserved */
+        bool _wideOffsets;          /**< @brief Whether the offsets are @cpp std::size_t @ce */
 };
 
 /**
@@ -82,8 +92,10 @@ class QUENFOLDENGINE_EXPORT StringArray: public StringArrayView {
         explicit StringArray(std::size_t capacity = 0);
 
         StringArray(const StringArray&) = delete;
+        /** @brief Move constructor; @p other is left empty */
         StringArray(StringArray&& other) noexcept;
         StringArray& operator=(const StringArray&) = delete;
+        /** @brief Move assignment; the strings are swapped */
         StringArray& operator=(StringArray&& other) noexcept;
 
         /**
@@ -103,6 +115,7 @@ class QUENFOLDENGINE_EXPORT StringArray: public StringArrayView {
          */
         Corrade::Containers::MutableStringView add(Corrade::NoInitT, std::size_t size);
 
+        /** @brief Destructor; frees the strings */
         virtual ~StringArray();
 
     private:

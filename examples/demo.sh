@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The demo behind `make demo`: runs the tools of a build over the files in
-# examples/, showing each command and what it prints. One section per tool.
+# examples/, showing each command and what it prints. One section per tool,
+# and a live preview to end with.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -31,7 +32,8 @@ echo
 PATH=$(cd "$build/tools/quenfold-watch" && pwd):$PATH
 folder=$(mktemp -d)
 events=$(mktemp)
-trap 'kill $watcher 2>/dev/null || true; rm -rf "$folder" "$events"' EXIT
+preview=$(mktemp -d)
+trap 'kill $watcher $previewer 2>/dev/null || true; rm -rf "$folder" "$events" "$preview"' EXIT
 echo "\$ quenfold-watch $folder &"
 quenfold-watch --timeout 60 "$folder" >"$events" &
 watcher=$!
@@ -59,3 +61,24 @@ wait $watcher
 echo
 echo "What quenfold-watch printed:"
 tail -n +$((ready + 1)) "$events"
+
+echo
+echo "== A live preview with quenfold-template --watch"
+echo "The preview writes the brick material, then writes it again each time the"
+echo "template or a JSON file is saved: here the editor saves a new colour."
+echo
+cp examples/material.tmpl examples/brick.json examples/defaults.json "$preview"
+cd "$preview"
+echo "\$ quenfold-template --watch -o brick.mat material.tmpl brick.json defaults.json &"
+quenfold-template --watch -o brick.mat material.tmpl brick.json defaults.json 2>log &
+previewer=$!
+until grep -q "Watching" log; do sleep 0.05; done
+run grep base_color brick.mat
+# sed -i saves as many editors do: a new file renamed over the old one
+run sed -i 's/"r": 0.62, "g": 0.31, "b": 0.24/"r": 0.2, "g": 0.4, "b": 0.8/' brick.json
+until [ "$(grep -c written log)" -ge 2 ]; do sleep 0.05; done
+run grep base_color brick.mat
+kill -INT $previewer
+wait $previewer
+echo "What the preview told on standard error:"
+cat log

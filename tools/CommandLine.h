@@ -3,7 +3,9 @@
 /* What the command-line tools share: exit codes, --help and usage errors
    printed the same way by each */
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace QuenfoldEngine { namespace Tools {
@@ -28,6 +30,14 @@ struct CommandLine {
         std::fputs(usage, stdout);
         std::fputs(help, stdout);
         return Success;
+    }
+
+    /* Decimal digits only, without overflow */
+    static bool parseCount(const char* const argument, unsigned long long& out) {
+        if(!*argument || std::strspn(argument, "0123456789") != std::strlen(argument)) return false;
+        errno = 0;
+        out = std::strtoull(argument, nullptr, 10);
+        return errno == 0;
     }
 
     int usageError(const char* const what, const char* const argument) const {

@@ -15,6 +15,7 @@
 #include <Corrade/Containers/Optional.h>
 #include <Corrade/Containers/String.h>
 #include <Corrade/Containers/StringView.h>
+#include <Corrade/Utility/Format.h>
 
 #ifdef _WIN32
 #include <io.h>
@@ -60,8 +61,8 @@ void freeBuffer(char* const data, std::size_t) { std::free(data); }
 /* Reads until the end into a buffer of capacity bytes, made larger only
    when the contents outgrow it, with room for the zero byte. A regular file
    whose size is known up front is so read with one allocation and no copy.
-   NullOpt after printing why. */
-Containers::Optional<Containers::String> readAll(const char* const tool, const char* const name, const int file, std::size_t capacity) {
+   NullOpt with the reason in why. */
+Containers::Optional<Containers::String> readAll(const int file, std::size_t capacity, Containers::String& why) {
     char* data = static_cast<char*>(std::malloc(capacity));
     std::size_t size = 0;
     const char* failure = data ? nullptr : "out of memory";
@@ -84,7 +85,7 @@ Containers::Optional<Containers::String> readAll(const char* const tool, const c
     }
 
     if(failure) {
-        std::fprintf(stderr, "%s: cannot read %s: %s\n", tool, name, failure);
+        why = failure;
         std::free(data);
         return {};
     }
@@ -138,11 +139,11 @@ struct LimitedParse {
 
 }
 
-Containers::Optional<Containers::String> readInputFile(const char* const tool, const char* const name) {
+Containers::Optional<Containers::String> readInputFile(const char* const name, Containers::String& why) {
     const bool isStandardInput = std::strcmp(name, "-") == 0;
     const int file = isStandardInput ? standardInput() : openForReading(name);
     if(file < 0) {
-        std::fprintf(stderr, "%s: cannot read %s: %s\n", tool, name, std::strerror(errno));
+        why = std::strerror(errno);
         return {};
     }
 
@@ -154,7 +155,7 @@ Containers::Optional<Containers::String> readInputFile(const char* const tool, c
     const bool regular = known && (status.st_mode & S_IFMT) == S_IFREG;
     Containers::Optional<Containers::String> contents;
     if(!isStandardInput && !regular)
-        std::fprintf(stderr, "%s: cannot read %s: %s\n", tool, name, known ? "not a regular file" : std::strerror(errno));
+        why = known ? "not a regular file" : std::strerror(errno);
     else {
         /* Standard input may be a file read partly already */
         const long long offset = regular ? currentOffset(file) : -1;
@@ -163,22 +164,21 @@ Containers::Optional<Containers::String> readInputFile(const char* const tool, c
            fails the allocation */
         const std::size_t capacity = !regular ? UnknownSizeCapacity :
             remaining < ~std::size_t{} ? std::size_t(remaining) + 1 : ~std::size_t{};
-        contents = readAll(tool, name, file, capacity);
+        contents = readAll(file, capacity, why);
     }
     if(!isStandardInput) closeFile(file);
     return contents;
 }
 
-bool parseJsonFile(const char* const tool, const char* const name, const Containers::StringView json, rapidjson::Document& document) {
+bool parseJsonFile(const Containers::StringView json, rapidjson::Document& document, Containers::String& why) {
     LimitedParse parse{json, {}};
     document.Populate(parse);
     if(!parse.result.IsError()) return true;
 
     /* Only the nesting limit stops the parse from inside */
-    std::fprintf(stderr, "%s: %s: offset %zu: ", tool, name, parse.result.Offset());
-    if(parse.result.Code() == rapidjson::kParseErrorTermination)
-        std::fprintf(stderr, "Arrays and objects nested deeper than %zu levels.\n", MaxJsonNesting);
-    else std::fprintf(stderr, "%s\n", rapidjson::GetParseError_En(parse.result.Code()));
+    why = parse.result.Code() == rapidjson::kParseErrorTermination ?
+        Utility::format("offset {}: Arrays and objects nested deeper than {} levels.", parse.result.Offset(), MaxJsonNesting) :
+        Utility::format("offset {}: {}", parse.result.Offset(), rapidjson::GetParseError_En(parse.result.Code()));
     return false;
 }
 

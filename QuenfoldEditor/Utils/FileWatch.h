@@ -75,10 +75,13 @@ class QUENFOLDEDITORUTILS_EXPORT FileWatch {
          * Returns the watch's id, 1 for the first call and one more for
          * every call after it, or @cpp 0 @ce when nothing was registered: a
          * path that does not exist (silently), or a directory that vanished
-         * before it could be opened (with a warning). Such a call still
-         * consumes its id. A directory that cannot be opened for another
-         * reason (permissions, the system's limits), or whose change read
-         * cannot be started, prints the reason's error code; its watches
+         * before it could be opened (with the warning
+         * "Directory doesn't exist"). Such a call still consumes its id. A
+         * directory that cannot be opened for another reason (permissions,
+         * the system's limits), or whose change read cannot be started,
+         * prints "ReadDirectoryChangesW failed:" and the system's error code
+         * in decimal (on Linux the failed open's own code: 1816 when the
+         * system's watch limit is reached, 5 for permissions); its watches
          * stay registered and receive no events.
          */
         int watch(Corrade::Containers::StringView path, Callback callback);
@@ -90,7 +93,9 @@ class QUENFOLDEDITORUTILS_EXPORT FileWatch {
          * @brief Remove a watch
          *
          * An id that names no live watch is ignored. Removing the last watch
-         * of a directory cancels the directory's read.
+         * of a directory cancels the directory's read; if the system
+         * refuses, prints "FileWatch::remove(): windows error" and its error
+         * code.
          */
         void remove(int id);
 
@@ -99,7 +104,9 @@ class QUENFOLDEDITORUTILS_EXPORT FileWatch {
          *
          * Watches, ids and queued events stay. Directories are not read
          * again, not even for new watches in them; changes decoded by the
-         * final wait are delivered by the next @ref update().
+         * final wait are delivered by the next @ref update(). A cancellation
+         * the system refuses prints "FileWatch::clear(): windows error" and
+         * its error code.
          */
         void clear();
 
@@ -108,10 +115,13 @@ class QUENFOLDEDITORUTILS_EXPORT FileWatch {
          *
          * Calls the callbacks in queue order on the calling thread. A
          * callback may remove any watch, its own included; an exception
-         * derived from @ref std::exception is swallowed. Returns @cpp true @ce
-         * when at least one queued event was taken, even if no callback was
-         * called. Does not wait: the same as @ref update(std::uint32_t) with
-         * @cpp 0 @ce.
+         * derived from @cpp std::exception @ce is swallowed. An event queued
+         * for a watch position that a removal has since emptied prints the
+         * warning "FileWatch::update(): Callback index", the position,
+         * "out of range of", the number of watches and "elements". Returns
+         * @cpp true @ce when at least one queued event was taken, even if
+         * no callback was called. Does not wait: the same as
+         * @ref update(std::uint32_t) with @cpp 0 @ce.
          */
         bool update();
 

@@ -4,7 +4,6 @@
 #include <type_traits>
 #include <rapidjson/document.h>
 #include <Corrade/Containers/Array.h>
-#include <Corrade/Containers/String.h>
 #include <Corrade/Containers/StringView.h>
 #include <Corrade/Utility/Debug.h>
 #include <Magnum/Math/Matrix4.h>
@@ -178,15 +177,11 @@ void JsonObject::setNull(const bool writeFlag) {
 void JsonObject::setString(const Containers::StringView value, const bool writeFlag) {
     Allocator& allocator = this->allocator();
     rapidjson::Value& written = writeValue(writeFlag);
-    /* RapidJSON keeps a short string inside the value itself, where the new
-       one is copied to as well: a view on the value being overwritten, such
-       as a trimmed asString(), is copied aside first */
-    const std::uintptr_t writtenBegin = reinterpret_cast<std::uintptr_t>(&written);
-    const std::uintptr_t viewBegin = reinterpret_cast<std::uintptr_t>(value.data());
-    const bool overlaps = value.data() && viewBegin < writtenBegin + sizeof(rapidjson::Value) && writtenBegin < viewBegin + value.size();
-    const Containers::String copy = overlaps ? Containers::String{value} : Containers::String{};
-    const Containers::StringView source = overlaps ? Containers::StringView{copy} : value;
-    written.SetString(source.data() ? source.data() : "", rapidjson::SizeType(source.size()), allocator);
+    /* Made in a value of its own before the old one goes: RapidJSON keeps a
+       short string inside the value itself, which a view on the value being
+       overwritten, such as a trimmed asString(), points into */
+    rapidjson::Value copy{value.data() ? value.data() : "", rapidjson::SizeType(value.size()), allocator};
+    written = copy;
 }
 
 void JsonObject::asFloatArray(const Containers::ArrayView<float> out) const {

@@ -26,11 +26,13 @@ an empty string, and never outside the value.
 */
 class QUENFOLDEDITORUTILS_EXPORT JsonObject {
     public:
+        /** @brief Constructor; the handle has no state of its own */
         JsonObject();
         /** @brief Copies nothing: the handle has no state of its own */
         JsonObject(const JsonObject&);
         /** @brief Copies nothing */
         JsonObject& operator=(const JsonObject&);
+        /** @brief Destructor; the document is not touched */
         virtual ~JsonObject();
 
         /** @brief Whether the handle refers to a value present in the document */

@@ -198,9 +198,12 @@ const rapidjson::Value& JsonPointerObject::readValue() const {
 
 rapidjson::Value& JsonPointerObject::writeValue(bool) {
     if(rapidjson::Value* const value = create(_document, _path)) return *value;
-    if(!_refusedWrite) _refusedWrite.emplace();
-    _refusedWrite->SetNull();
-    return *_refusedWrite;
+    /* A refused write goes nowhere. Whatever it allocates comes from the
+       document's pool, which never frees single values, so what a previous
+       write left here is never touched again. */
+    thread_local rapidjson::Value refusedWrite;
+    refusedWrite.SetNull();
+    return refusedWrite;
 }
 
 }

@@ -4,7 +4,6 @@
  * @brief Class @ref QuenfoldEngine::JsonPointerObject
  */
 
-#include <Corrade/Containers/Pointer.h>
 #include <Corrade/Containers/String.h>
 
 #include "QuenfoldEditor/Utils/JsonObject.h"
@@ -53,8 +52,6 @@ class QUENFOLDEDITORUTILS_EXPORT JsonPointerObject: public JsonObject {
     private:
         rapidjson::Document& _document;
         Corrade::Containers::String _path;
-        /* What a refused write goes to, made on the first one */
-        Corrade::Containers::Pointer<rapidjson::Value> _refusedWrite;
 };
 
 }

@@ -2,7 +2,7 @@
 #define QuenfoldEditor_Utils_RapidJsonUtils_h
 /** @file
  * @brief Function @ref QuenfoldEngine::RapidJsonUtils::enumStringToValue(),
- *      debug output of @ref rapidjson::Value
+ *      debug output of @cpp rapidjson::Value @ce
  */
 
 #include <rapidjson/fwd.h>

@@ -204,29 +204,44 @@ struct Tokens {
     std::size_t count = 0;
 };
 
-/* The path of a name kept as written, in a directive that keeps its
-   tokens. Zero-terminated for handles that want a C string, and on the
-   stack unless the name is unusually long. */
-class NamePath {
+/* Bytes on the stack up to Size, on the heap beyond, for the few texts a
+   render puts together. Not copyable: the data would point into the
+   copied-from object. */
+template<std::size_t Size> class ShortBuffer {
     public:
-        explicit NamePath(const Containers::StringView& name): _data{name.size() + 2 <= sizeof(_onStack) ? _onStack :
-            (_allocated = Containers::Array<char>{NoInit, name.size() + 2}).data()}, _size{name.size() + 1}
-        {
-            *writePath(name, _data) = '\0';
+        ShortBuffer() = default;
+        ShortBuffer(const ShortBuffer&) = delete;
+        ShortBuffer& operator=(const ShortBuffer&) = delete;
+
+        /* Room for size bytes; what was there before is gone */
+        char* reserve(const std::size_t size) {
+            if(size > Size && size > _allocated.size())
+                _data = (_allocated = Containers::Array<char>{NoInit, size}).data();
+            return _data;
         }
 
-        /* The data would point into the copied-from object */
-        NamePath(const NamePath&) = delete;
-        NamePath& operator=(const NamePath&) = delete;
+        const char* data() const { return _data; }
+
+    private:
+        char _onStack[Size];
+        Containers::Array<char> _allocated;
+        char* _data = _onStack;
+};
+
+/* The path of a name kept as written, in a directive that keeps its
+   tokens, zero-terminated for handles that want a C string */
+class NamePath {
+    public:
+        explicit NamePath(const Containers::StringView& name): _size{name.size() + 1} {
+            *writePath(name, _buffer.reserve(name.size() + 2)) = '\0';
+        }
 
         Containers::StringView view() const {
-            return {_data, _size, Containers::StringViewFlag::NullTerminated};
+            return {_buffer.data(), _size, Containers::StringViewFlag::NullTerminated};
         }
 
     private:
-        char _onStack[104];
-        Containers::Array<char> _allocated;
-        char* _data;
+        ShortBuffer<104> _buffer;
         std::size_t _size;
 };
 
@@ -305,14 +320,15 @@ void freeOutput(char* const data, std::size_t) { std::free(data); }
 /* The render output, zero-terminated when handed over. Reserved once up
    front and grown to exactly what is needed, through realloc() so that a
    large buffer grows without copying where the system allows. Takes texts
-   as a consumer of evaluation does. */
+   as a consumer of evaluation does. An output the memory cannot hold fails
+   the render: what does not fit is dropped, and failed() tells. */
 class Output {
     public:
-        explicit Output(const std::size_t capacity) { resize(capacity); }
+        explicit Output(const std::size_t capacity) { grow(capacity); }
 
         void operator()(const char* const in, const std::size_t size) {
             /* One byte stays free for the terminating zero */
-            if(size >= _buffer.size() - _size) resize(_size + size + 1);
+            if(size >= _buffer.size() - _size && !grow(_size + size + 1)) return;
             char* const out = _buffer.data() + _size;
             _size += size;
 
@@ -341,6 +357,8 @@ class Output {
             (*this)(text, formatFixed(value, text));
         }
 
+        bool failed() const { return _failed; }
+
         /* Hands the buffer over without copying the text */
         Containers::String release() {
             _buffer[_size] = '\0';
@@ -348,18 +366,22 @@ class Output {
         }
 
     private:
-        void resize(const std::size_t capacity) {
-            char* const data = static_cast<char*>(std::realloc(_buffer.release(), capacity));
-            /* As a failed operator new would, without an exception */
+        /* False after printing why, the buffer left as it was */
+        bool grow(const std::size_t capacity) {
+            char* const data = static_cast<char*>(std::realloc(_buffer.data(), capacity));
             if(!data) {
-                Utility::Error{} << "Template::render(): cannot allocate" << capacity << "bytes";
-                std::abort();
+                if(!_failed) Utility::Error{} << "Template::render(): cannot allocate" << capacity << "bytes";
+                _failed = true;
+                return false;
             }
+            _buffer.release();
             _buffer = Containers::Array<char>{data, capacity, freeOutput};
+            return true;
         }
 
         Containers::Array<char> _buffer;
         std::size_t _size = 0;
+        bool _failed = false;
 };
 
 /* Hands the text of a value in four decimals to consume(data, size) */
@@ -455,26 +477,17 @@ template<class Consume> bool evaluateToken(const Contexts contexts, const Contai
    it. On the stack unless long. */
 class OperandText {
     public:
-        OperandText() = default;
-        /* The data would point into the copied-from object */
-        OperandText(const OperandText&) = delete;
-        OperandText& operator=(const OperandText&) = delete;
-
         void assign(const char* const data, const std::size_t size) {
-            if(size > sizeof(_onStack))
-                _data = (_allocated = Containers::Array<char>{NoInit, size}).data();
-            std::memcpy(_data, data, size);
+            std::memcpy(_buffer.reserve(size), data, size);
             _size = size;
         }
 
         bool matches(const char* const data, const std::size_t size) const {
-            return equals(data, size, _data, _size);
+            return equals(data, size, _buffer.data(), _size);
         }
 
     private:
-        char _onStack[128];
-        Containers::Array<char> _allocated;
-        char* _data = _onStack;
+        ShortBuffer<128> _buffer;
         std::size_t _size = 0;
 };
 
@@ -563,6 +576,7 @@ Containers::String Template::render(const Contexts contexts) {
         output(text, entry.end() - text);
     }
 
+    if(output.failed()) return {};
     return output.release();
 }
 

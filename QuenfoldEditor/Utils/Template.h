@@ -31,7 +31,7 @@ directive is one of:
     they differ. Strings render as they are, booleans as @cb{.txt} true @ce
     or @cb{.txt} false @ce, numbers stored as doubles with four decimals;
     other values fail.
--   @cb{.txt} if <expression> @ce: when the expression's text is not exactly
+-   @cb{.txt} if \<expression\> @ce: when the expression's text is not exactly
     @cb{.txt} true @ce, everything up to the next @cb{.txt} end @ce
     directive is left out. Sections do not nest.
 -   @cb{.txt} end @ce: closes a section.
@@ -55,7 +55,7 @@ class QUENFOLDEDITORUTILS_EXPORT Template {
          * @brief Parse @p source
          *
          * The view must be flagged
-         * @ref Corrade::Containers::StringViewFlag::NullTerminated; text after
+         * @cpp Corrade::Containers::StringViewFlag::NullTerminated @ce; text after
          * an embedded zero byte is ignored. A directive without its closing
          * @cb{.txt} }} @ce prints
          * "Template::Template(): Syntax error: Unterminated template directive"
@@ -63,6 +63,7 @@ class QUENFOLDEDITORUTILS_EXPORT Template {
          */
         explicit Template(Corrade::Containers::StringView source);
 
+        /** @brief Destructor; frees the parsed text */
         ~Template();
 
         Template(const Template&) = delete;
@@ -79,7 +80,22 @@ class QUENFOLDEDITORUTILS_EXPORT Template {
          * Returns the empty string after printing the reason on the error
          * output when a directive fails to evaluate or a false condition has
          * no @cb{.txt} end @ce after it. Directives in a left-out section are
-         * not evaluated.
+         * not evaluated. The reasons:
+         *
+         * -    "Template::render(): Undefined name" and the name, when no
+         *      context has it;
+         * -    "Template::render(): Unsupported type for" and the name, when
+         *      the first context that has it holds null, an integer, an
+         *      array or an object;
+         * -    "Template::render(): Unterminated string literal";
+         * -    "Template::render(): Number of tokens for expression
+         *      unsupported:" and the count, for an expression of other than
+         *      one or three tokens;
+         * -    "Template::render(): Missing 'end'", for a false condition
+         *      with no @cb{.txt} end @ce after it.
+         *
+         * An output larger than the memory fails the render too, after
+         * "Template::render(): cannot allocate" and the size in bytes.
          */
         Corrade::Containers::String render(Corrade::Containers::ArrayView<const Corrade::Containers::Reference<JsonObject>> contexts);
 

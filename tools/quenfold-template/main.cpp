@@ -20,6 +20,7 @@
 #include "QuenfoldEditor/Utils/Template.h"
 #include "tools/CommandLine.h"
 #include "tools/InputFile.h"
+#include "tools/quenfold-template/LivePreview.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -32,7 +33,8 @@ using namespace Corrade;
 using namespace QuenfoldEngine;
 using namespace QuenfoldEngine::Tools;
 
-const char Usage[] = "Usage: quenfold-template [--check] TEMPLATE [CONTEXT.json ...]\n";
+const char Usage[] = "Usage: quenfold-template [--check] TEMPLATE [CONTEXT.json ...]\n"
+    "       quenfold-template --watch [-o OUTPUT] [--quiet MILLISECONDS] TEMPLATE [CONTEXT.json ...]\n";
 
 const char Help[] = R"(
 Renders TEMPLATE against the JSON documents CONTEXT.json and writes the text
@@ -44,6 +46,24 @@ given: the first document that has it decides.
 Options:
   --check   only parse TEMPLATE (and the JSON files) and report whether the
             template is valid; nothing is rendered
+  --watch   live preview: render, then render again each time TEMPLATE or a
+            JSON file is saved, until Ctrl-C. Files written in place,
+            truncated, replaced by a rename or deleted and created again are
+            all picked up; changes that follow each other closely give one
+            render. A file that cannot be read or parsed, or a failed render,
+            is told on standard error, each line beginning with the time of
+            day, and the last good output stays until the next good save.
+            Without -o each render goes to standard output, followed by a
+            line holding a form feed. The watcher follows the folder of
+            each file with everything below it: keep the files in a folder
+            of their own rather than at the top of a large tree.
+  -o, --output OUTPUT
+            with --watch: write each render to OUTPUT instead, replacing the
+            file whole (written beside it, then renamed over it) and only
+            when the text changed; standard error tells each render
+  --quiet MILLISECONDS
+            with --watch: render once no change came for this long
+            (default 20)
   --help    show this help
 
 The template language. Text outside {{ ... }} is copied unchanged; inside,
@@ -71,14 +91,32 @@ the command
 prints
   Hello cube! [shown] Scale: 1.5000
 
-Exit status: 0 rendered (with --check: valid), 1 syntax or render error,
-2 usage error, unreadable file or invalid JSON.
+Exit status: 0 rendered (with --check: valid; with --watch: interrupted),
+1 syntax or render error, or a file that cannot be watched, 2 usage error,
+unreadable file or invalid JSON.
 )";
 
 const CommandLine commandLine{"quenfold-template", Usage, Help};
 
+/* Quiet period of a live preview: long enough for the two writes of a
+   save, short enough not to be noticed */
+constexpr unsigned long long DefaultQuietMilliseconds = 20;
+
+/* Longest quiet period taken, about a day */
+constexpr unsigned long long MaxQuietMilliseconds = 86400000;
+
+/* Contents of a file, or NullOpt after printing why */
+Containers::Optional<Containers::String> read(const char* const name) {
+    Containers::String why;
+    Containers::Optional<Containers::String> contents = readInputFile(name, why);
+    if(!contents) std::fprintf(stderr, "%s: cannot read %s: %s\n", commandLine.name, name, why.data());
+    return contents;
+}
+
 int run(int argc, char** argv) {
-    bool check = false;
+    bool check = false, watch = false;
+    const char* outputFile = nullptr;
+    unsigned long long quiet = DefaultQuietMilliseconds;
     bool options = true;
     std::vector<const char*> files;
     for(int i = 1; i != argc; ++i) {
@@ -86,12 +124,27 @@ int run(int argc, char** argv) {
         if(options && std::strcmp(argument, "--") == 0) options = false;
         else if(options && CommandLine::isHelpOption(argument)) return commandLine.printHelp();
         else if(options && std::strcmp(argument, "--check") == 0) check = true;
-        else if(options && argument[0] == '-' && argument[1]) return commandLine.usageError("unknown option", argument);
+        else if(options && std::strcmp(argument, "--watch") == 0) watch = true;
+        else if(options && (std::strcmp(argument, "-o") == 0 || std::strcmp(argument, "--output") == 0 || std::strcmp(argument, "--quiet") == 0)) {
+            if(i + 1 == argc) return commandLine.usageError("missing value of", argument);
+            const char* const value = argv[++i];
+            if(argument[2] == 'q') {
+                if(!CommandLine::parseCount(value, quiet) || quiet > MaxQuietMilliseconds)
+                    return commandLine.usageError("invalid value of", argument);
+            } else outputFile = value;
+        } else if(options && argument[0] == '-' && argument[1]) return commandLine.usageError("unknown option", argument);
         else files.push_back(argument);
     }
     if(files.empty()) return commandLine.usageError("missing", "TEMPLATE");
+    if(watch) {
+        if(check) return commandLine.usageError("not together with --watch:", "--check");
+        for(const char* const file: files)
+            if(std::strcmp(file, "-") == 0) return commandLine.usageError("not watchable:", "-");
+        return livePreview({files.data(), files.size()}, outputFile, std::uint32_t(quiet));
+    }
+    if(outputFile) return commandLine.usageError("only with --watch:", "-o");
 
-    Containers::Optional<Containers::String> source = readInputFile(commandLine.name, files[0]);
+    Containers::Optional<Containers::String> source = read(files[0]);
     if(!source) return UsageError;
 
     /* The documents stay where they are: the handles refer to them */
@@ -99,11 +152,15 @@ int run(int argc, char** argv) {
     std::vector<std::unique_ptr<JsonPointerObject>> handles;
     std::vector<Containers::Reference<JsonObject>> contexts;
     for(std::size_t i = 1; i != files.size(); ++i) {
-        const Containers::Optional<Containers::String> json = readInputFile(commandLine.name, files[i]);
+        const Containers::Optional<Containers::String> json = read(files[i]);
         if(!json) return UsageError;
         documents.emplace_back(new rapidjson::Document);
         rapidjson::Document& document = *documents.back();
-        if(!parseJsonFile(commandLine.name, files[i], *json, document)) return UsageError;
+        Containers::String why;
+        if(!parseJsonFile(*json, document, why)) {
+            std::fprintf(stderr, "%s: %s: %s\n", commandLine.name, files[i], why.data());
+            return UsageError;
+        }
         handles.emplace_back(new JsonPointerObject{document});
         contexts.emplace_back(*handles.back());
     }

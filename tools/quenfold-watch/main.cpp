@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +20,7 @@
 #include "QuenfoldEngine/Path.h"
 #include "QuenfoldEditor/Utils/FileWatch.h"
 #include "tools/CommandLine.h"
+#include "tools/Interrupt.h"
 
 namespace {
 
@@ -54,13 +54,6 @@ Exit status: 0 normal end, 1 a PATH cannot be watched, 2 usage error.
 
 const CommandLine commandLine{"quenfold-watch", Usage, Help};
 
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void interrupt(int) { interrupted = 1; }
-
-/* What FileWatch::update() takes for a wait without a time limit */
-constexpr std::uint32_t NoTimeLimit = 0xffffffffu;
-
 /* Longest timeout taken, about 31 years: beyond it the clock's arithmetic
    would overflow */
 constexpr double MaxTimeout = 1.0e9;
@@ -70,14 +63,6 @@ bool parseSeconds(const char* const argument, double& out) {
     char* end;
     out = std::strtod(argument, &end);
     return *argument && !*end && out >= 0.0 && out <= MaxTimeout;
-}
-
-/* Decimal digits only, without overflow */
-bool parseCount(const char* const argument, unsigned long long& out) {
-    if(!*argument || std::strspn(argument, "0123456789") != std::strlen(argument)) return false;
-    errno = 0;
-    out = std::strtoull(argument, nullptr, 10);
-    return errno == 0;
 }
 
 }
@@ -94,7 +79,7 @@ int main(int argc, char** argv) {
         else if(options && (std::strcmp(argument, "--timeout") == 0 || std::strcmp(argument, "--count") == 0)) {
             if(i + 1 == argc) return commandLine.usageError("missing value of", argument);
             const char* const value = argv[++i];
-            if(!(argument[2] == 't' ? parseSeconds(value, timeout) : parseCount(value, limit)))
+            if(!(argument[2] == 't' ? parseSeconds(value, timeout) : CommandLine::parseCount(value, limit)))
                 return commandLine.usageError("invalid value of", argument);
         } else if(options && argument[0] == '-' && argument[1]) return commandLine.usageError("unknown option", argument);
         else {
@@ -105,8 +90,7 @@ int main(int argc, char** argv) {
     }
     if(!firstPath) return commandLine.usageError("missing", "PATH");
 
-    std::signal(SIGINT, interrupt);
-    std::signal(SIGTERM, interrupt);
+    catchInterrupts();
 
     unsigned long long printed = 0;
     const auto print = [&](const Containers::StringView path, const FileWatch::Event event) {
@@ -132,7 +116,7 @@ int main(int argc, char** argv) {
 
     /* Each wait ends at the first change, at a signal, or at the deadline */
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>{timeout < 0.0 ? 0.0 : timeout};
-    while(!interrupted && printed != limit) {
+    while(!interrupted() && printed != limit) {
         std::uint32_t wait = NoTimeLimit;
         if(timeout >= 0.0) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();

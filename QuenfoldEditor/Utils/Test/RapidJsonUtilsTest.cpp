@@ -1,5 +1,4 @@
 #include <limits>
-#include <pthread.h>
 #include <sstream>
 #include <string>
 #include <gtest/gtest.h>
@@ -10,6 +9,16 @@
 #include <Corrade/Utility/Debug.h>
 
 #include "QuenfoldEditor/Utils/RapidJsonUtils.h"
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <pthread.h>
+#endif
 
 namespace QuenfoldEngine { namespace {
 
@@ -87,8 +96,39 @@ void makeDeep(rapidjson::Document& document, const std::size_t depth) {
     }
 }
 
+/* Calls function(data) on a thread with a stack of 64 kB, which holds fewer
+   than 2000 calls of any recursive writer */
+void runOnSmallStack(void(*const function)(void*), void* const data) {
+    struct Call {
+        void(*function)(void*);
+        void* data;
+    } call{function, data};
+    #ifdef _WIN32
+    struct Thread {
+        static DWORD WINAPI run(const LPVOID call) {
+            static_cast<Call*>(call)->function(static_cast<Call*>(call)->data);
+            return 0;
+        }
+    };
+    const HANDLE thread = CreateThread(nullptr, 64*1024, Thread::run, &call, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    ASSERT_TRUE(thread);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    #else
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 64*1024), 0);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, &attributes, [](void* const call) -> void* {
+        static_cast<Call*>(call)->function(static_cast<Call*>(call)->data);
+        return nullptr;
+    }, &call), 0);
+    ASSERT_EQ(pthread_join(thread, nullptr), 0);
+    pthread_attr_destroy(&attributes);
+    #endif
+}
+
 TEST(RapidJsonUtils, PrintsDeepDocumentsOnASmallStack) {
-    /* A stack of 64 kB holds fewer than 2000 calls of any recursive writer */
     constexpr std::size_t Depth = 2000;
     struct Print {
         rapidjson::Document document;
@@ -96,17 +136,10 @@ TEST(RapidJsonUtils, PrintsDeepDocumentsOnASmallStack) {
     } print;
     makeDeep(print.document, Depth);
 
-    pthread_attr_t attributes;
-    ASSERT_EQ(pthread_attr_init(&attributes), 0);
-    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 64*1024), 0);
-    pthread_t thread;
-    ASSERT_EQ(pthread_create(&thread, &attributes, [](void* data) -> void* {
+    runOnSmallStack([](void* const data) {
         Print& print = *static_cast<Print*>(data);
         Utility::Debug{&print.out} << print.document;
-        return nullptr;
-    }, &print), 0);
-    ASSERT_EQ(pthread_join(thread, nullptr), 0);
-    pthread_attr_destroy(&attributes);
+    }, &print);
 
     /* The innermost container is empty, which prints on one line */
     std::string expected;

@@ -55,28 +55,37 @@ TEST(Utils, CaseInsensitiveSearch) {
     EXPECT_EQ(Utils::caseInsensitiveSearch(haystack, "y"_s), 34);
 }
 
-TEST(Utils, CaseInsensitiveSearchMatchesThePlainAlgorithm) {
+/* Random haystacks and needles give the same result as the plain
+   algorithm under the locale */
+void expectPlainSearchResults(const std::locale& locale) {
     std::mt19937 random{42};
     /* Few distinct bytes make matches likely; every byte value turns up too */
     const std::string alphabet{"aAbBxyZ\0\xc3\xa9\xc9\xff\x7f", 13};
-    std::vector<std::locale> locales{std::locale::classic(), std::locale{std::locale::classic(), new XyzFolding}};
-    /* MinGW's C++ library knows no locale but "C" */
-    try {
-        locales.emplace_back("C.UTF-8");
-    } catch(const std::runtime_error&) {}
-    for(const std::locale& locale: locales) {
-        for(int round = 0; round != 20000; ++round) {
-            auto randomString = [&](std::size_t maxSize) {
-                std::string out(random() % (maxSize + 1), '\0');
-                for(char& c: out)
-                    c = round % 2 ? char(random()) : alphabet[random() % alphabet.size()];
-                return out;
-            };
-            const std::string haystack = randomString(48), needle = randomString(4);
-            ASSERT_EQ(Utils::caseInsensitiveSearch({haystack.data(), haystack.size()}, {needle.data(), needle.size()}, locale),
-                plainSearch({haystack.data(), haystack.size()}, {needle.data(), needle.size()}, locale)) << locale.name() << " " << haystack << " / " << needle;
-        }
+    for(int round = 0; round != 20000; ++round) {
+        auto randomString = [&](std::size_t maxSize) {
+            std::string out(random() % (maxSize + 1), '\0');
+            for(char& c: out)
+                c = round % 2 ? char(random()) : alphabet[random() % alphabet.size()];
+            return out;
+        };
+        const std::string haystack = randomString(48), needle = randomString(4);
+        ASSERT_EQ(Utils::caseInsensitiveSearch({haystack.data(), haystack.size()}, {needle.data(), needle.size()}, locale),
+            plainSearch({haystack.data(), haystack.size()}, {needle.data(), needle.size()}, locale)) << locale.name() << " " << haystack << " / " << needle;
     }
 }
 
+TEST(Utils, CaseInsensitiveSearchMatchesThePlainAlgorithm) {
+    expectPlainSearchResults(std::locale::classic());
+    expectPlainSearchResults(std::locale{std::locale::classic(), new XyzFolding});
+}
+
+TEST(Utils, CaseInsensitiveSearchMatchesThePlainAlgorithmUnderUtf8) {
+    std::locale utf8;
+    try {
+        utf8 = std::locale{"C.UTF-8"};
+    } catch(const std::runtime_error&) {
+        GTEST_SKIP() << "The C++ library has no C.UTF-8 locale (MinGW's knows only \"C\")";
+    }
+    expectPlainSearchResults(utf8);
+}
 }}

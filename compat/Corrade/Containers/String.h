@@ -19,7 +19,7 @@ constexpr AllocatedInitT AllocatedInit{AllocatedInitT::Init{}};
 /**
 @brief Owning string
 
-Always followed by a zero byte. Up to 22 characters are stored inline
+Always followed by a zero byte. Up to @ref SmallSize characters are stored inline
 (@ref isSmall()). A default-constructed string is empty with a non-null
 @ref data() pointing to a zero byte. A moved-from string is empty; after
 moving out a non-small string its @ref data() is null.
@@ -28,8 +28,13 @@ class CORRADE_UTILITY_EXPORT String {
     public:
         typedef void(*Deleter)(char*, std::size_t);
 
-        /** @brief Capacity of the inline storage, without the zero byte */
-        enum: std::size_t { SmallSize = 22 };
+        /**
+         * @brief Capacity of the inline storage, without the zero byte
+         *
+         * 22 on 64-bit, 10 on 32-bit: the three words of the string, less
+         * the zero byte and a byte of state.
+         */
+        enum: std::size_t { SmallSize = 3*sizeof(std::size_t) - 2 };
 
         /**
          * @brief Non-owning string for a null-terminated view
@@ -130,8 +135,8 @@ class CORRADE_UTILITY_EXPORT String {
 
         /* Kept in the last byte of a small string and in the top byte of a
            large string's size, which share their place in memory: that is
-           what fits 22 characters, the zero byte and the state into three
-           words */
+           what fits SmallSize characters, the zero byte and the state into
+           three words */
         enum: unsigned char {
             SmallBit = 0x40,
             GlobalBit = 0x80,

@@ -1,6 +1,10 @@
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <thread>
 #include <random>
 #include <string>
 #include <gtest/gtest.h>
@@ -10,6 +14,7 @@
 #include <Corrade/Utility/Path.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,7 +93,9 @@ class QuenfoldTemplateTool: public testing::Test {
 };
 
 TEST_F(QuenfoldTemplateTool, RendersChecksAndFails) {
-    const std::string usage = "Usage: quenfold-template [--check] TEMPLATE [CONTEXT.json ...]\nTry quenfold-template --help\n";
+    const std::string usage = "Usage: quenfold-template [--check] TEMPLATE [CONTEXT.json ...]\n"
+        "       quenfold-template --watch [-o OUTPUT] [--quiet MILLISECONDS] TEMPLATE [CONTEXT.json ...]\n"
+        "Try quenfold-template --help\n";
     const std::string syntaxError = "Template::Template(): Syntax error: Unterminated template directive\n";
     const struct {
         const char* arguments;
@@ -108,6 +115,11 @@ TEST_F(QuenfoldTemplateTool, RendersChecksAndFails) {
         {"scene.txt missing.json", 2, "", "quenfold-template: cannot read missing.json: No such file or directory\n"},
         {"", 2, "", "quenfold-template: missing TEMPLATE\n" + usage},
         {"--verbose scene.txt", 2, "", "quenfold-template: unknown option --verbose\n" + usage},
+        {"-o out.txt scene.txt", 2, "", "quenfold-template: only with --watch: -o\n" + usage},
+        {"--watch --check scene.txt", 2, "", "quenfold-template: not together with --watch: --check\n" + usage},
+        {"--watch - scene.json", 2, "", "quenfold-template: not watchable: -\n" + usage},
+        {"--watch --quiet 1e3 scene.txt", 2, "", "quenfold-template: invalid value of --quiet\n" + usage},
+        {"--watch missing.txt", 1, "", "quenfold-template: cannot watch missing.txt\n"},
     };
     for(const auto& c: cases) {
         SCOPED_TRACE(c.arguments);
@@ -161,6 +173,150 @@ TEST_F(QuenfoldTemplateTool, RefusesWhatItCannotRead) {
         EXPECT_EQ(read("out"), c.out);
         EXPECT_EQ(read("err"), c.err);
     }
+
+    /* A render larger than the memory fails as a render does; where the
+       memory runs out depends on the process */
+    #if !defined(__SANITIZE_ADDRESS__) && !QUENFOLD_HAS_ADDRESS_SANITIZER
+    const std::string big = "{\"big\": \"" + std::string(4 << 20, 'x') + "\"}";
+    std::string huge;
+    for(int i = 0; i != 300; ++i) huge += "{{ big }}";
+    for(const auto& file: {std::make_pair("big.json", big), std::make_pair("huge-output.txt", huge)})
+        ASSERT_TRUE(Utility::Path::write(Utility::Path::join(_directory.c_str(), file.first),
+            Containers::ArrayView<const char>{file.second.data(), file.second.size()}));
+    EXPECT_EQ(run("huge-output.txt big.json", "ulimit -v 1000000 && "), 1);
+    EXPECT_EQ(read("out"), "");
+    const std::string err = read("err");
+    EXPECT_EQ(err.find("Template::render(): cannot allocate "), 0u) << err;
+    EXPECT_EQ(err.substr(err.size() - 7), " bytes\n") << err;
+    #endif
+}
+
+/* The tool in --watch mode, started in the background by start() and
+   interrupted by the destructor */
+class QuenfoldTemplateWatch: public QuenfoldTemplateTool {
+    protected:
+        void TearDown() override {
+            if(_pid > 0) stop();
+            QuenfoldTemplateTool::TearDown();
+        }
+
+        void start(const std::vector<const char*>& arguments) {
+            _pid = fork();
+            ASSERT_GE(_pid, 0);
+            if(_pid == 0) {
+                std::vector<const char*> argv{QUENFOLD_TEMPLATE_BINARY, "--watch"};
+                argv.insert(argv.end(), arguments.begin(), arguments.end());
+                argv.push_back(nullptr);
+                if(chdir(_directory.c_str()) != 0) _exit(127);
+                const int out = open("out", O_WRONLY|O_CREAT|O_TRUNC, 0600);
+                const int err = open("err", O_WRONLY|O_CREAT|O_TRUNC, 0600);
+                dup2(out, STDOUT_FILENO);
+                dup2(err, STDERR_FILENO);
+                execv(argv[0], const_cast<char**>(argv.data()));
+                _exit(127);
+            }
+        }
+
+        /* Exit code after SIGINT */
+        int stop() {
+            kill(_pid, SIGINT);
+            int status;
+            waitpid(_pid, &status, 0);
+            _pid = 0;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+
+        /* The lines of err so far, each without the time of day in front */
+        std::vector<std::string> messages() const {
+            std::vector<std::string> lines;
+            const std::string err = read("err");
+            for(std::size_t begin = 0, end; (end = err.find('\n', begin)) != std::string::npos; begin = end + 1)
+                lines.push_back(err.substr(begin + 9, end - begin - 9));
+            return lines;
+        }
+
+        /* Waits, for as long as a busy machine may take, until the condition
+           holds */
+        static bool waitFor(const std::function<bool()>& condition) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds{30};
+            while(!condition()) {
+                if(std::chrono::steady_clock::now() > deadline) return false;
+                std::this_thread::sleep_for(std::chrono::milliseconds{5});
+            }
+            return true;
+        }
+
+        void write(const char* const name, const std::string& contents, const char* const mode = "w") const {
+            std::FILE* const file = std::fopen((_directory + "/" + name).c_str(), mode);
+            ASSERT_TRUE(file);
+            std::fwrite(contents.data(), 1, contents.size(), file);
+            std::fclose(file);
+        }
+
+        pid_t _pid = 0;
+};
+
+TEST_F(QuenfoldTemplateWatch, RendersOnceForEachWayOfSaving) {
+    /* A quiet period that no two writes of one save on a busy machine fall
+       apart by */
+    start({"--quiet", "300", "-o", "result.txt", "scene.txt", "scene.json"});
+    ASSERT_TRUE(waitFor([&]{ return messages().size() == 2; })) << read("err");
+    EXPECT_EQ(read("result.txt"), "Hello cube! [shown] Scale: 1.5000\n");
+
+    const std::string path = _directory + "/";
+    const struct {
+        const char* description;
+        std::function<void()> save;
+        std::string message, result;
+    } saves[]{
+        {"context written in place", [&]{ write("scene.json", R"({"node": {"name": "cone")", "r+"); },
+            "result.txt: written", "Hello cone! [shown] Scale: 1.5000\n"},
+        {"template truncated and written", [&]{ write("scene.txt", "Bye {{ node.name }}\n"); },
+            "result.txt: written", "Bye cone\n"},
+        {"context saved atomically", [&]{
+            write("scene.json.tmp", R"({"node": {"name": "ball"}})");
+            std::rename((path + "scene.json.tmp").c_str(), (path + "scene.json").c_str());
+        }, "result.txt: written", "Bye ball\n"},
+        {"context deleted", [&]{ std::remove((path + "scene.json").c_str()); },
+            "scene.json: cannot read: No such file or directory", "Bye ball\n"},
+        {"context created again", [&]{ write("scene.json", R"({"node": {"name": "disc"}})"); },
+            "result.txt: written", "Bye disc\n"},
+        {"template broken", [&]{ write("scene.txt", "abc {{ x"); },
+            "scene.txt: Template::Template(): Syntax error: Unterminated template directive", "Bye disc\n"},
+        {"template fixed", [&]{ write("scene.txt", "Bye {{ node.name }}\n"); },
+            "result.txt: unchanged", "Bye disc\n"},
+        {"context without the name", [&]{ write("scene.json", "{}"); },
+            "scene.txt: Template::render(): Undefined name node.name", "Bye disc\n"},
+        {"context broken", [&]{ write("scene.json", "{\"node\": "); },
+            "scene.json: offset 9: Invalid value.", "Bye disc\n"},
+        {"context fixed", [&]{ write("scene.json", R"({"node": {"name": "cube"}})"); },
+            "result.txt: written", "Bye cube\n"},
+    };
+    std::vector<std::string> expected{"result.txt: written", "Watching 2 files"};
+    for(const auto& save: saves) {
+        SCOPED_TRACE(save.description);
+        save.save();
+        expected.push_back(save.message);
+        ASSERT_TRUE(waitFor([&]{ return messages().size() >= expected.size(); })) << read("err");
+        EXPECT_EQ(messages(), expected);
+        EXPECT_EQ(read("result.txt"), save.result);
+    }
+    EXPECT_EQ(stop(), 0);
+    EXPECT_EQ(messages(), expected);
+    EXPECT_EQ(read("out"), "");
+    /* Nothing left beside the result by its replacements */
+    for(const auto& entry: std::filesystem::directory_iterator{_directory})
+        EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+}
+
+TEST_F(QuenfoldTemplateWatch, SeparatesRendersOnStandardOutput) {
+    start({"scene.txt", "scene.json"});
+    ASSERT_TRUE(waitFor([&]{ return messages().size() == 1; })) << read("err");
+    write("scene.txt", "{{ node.name }}");
+    ASSERT_TRUE(waitFor([&]{ return read("out").size() > 40; })) << read("out");
+    EXPECT_EQ(stop(), 0);
+    EXPECT_EQ(read("out"), "Hello cube! [shown] Scale: 1.5000\n\f\ncube\n\f\n");
+    EXPECT_EQ(messages(), std::vector<std::string>{"Watching 2 files"});
 }
 #endif
 

@@ -25,7 +25,7 @@ constexpr std::uint32_t WatchMask = IN_CREATE|IN_DELETE|IN_MOVED_FROM|IN_MOVED_T
 /* Enough to take a full default kernel queue in one go, bounded so that a
    writer outpacing us cannot keep a wait or a fence from ending */
 constexpr int MaxReadsInARow = 64;
-constexpr std::size_t ReadSize = 64*1024;
+constexpr std::size_t ReadSize = std::size_t{64}*1024;
 /* A read that left room for the largest event emptied the kernel's queue */
 constexpr std::size_t LargestEvent = sizeof(inotify_event) + NAME_MAX + 1;
 /* The longest the kernel is given to queue a rename's second half after the

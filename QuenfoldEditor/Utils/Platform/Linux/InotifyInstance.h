@@ -23,7 +23,7 @@ class InotifyInstance: public DirectorySystem {
         /* Null, with errno set, when the kernel gives no instance */
         static Corrade::Containers::Pointer<InotifyInstance> open();
 
-        ~InotifyInstance();
+        ~InotifyInstance() override;
 
         InotifyInstance(const InotifyInstance&) = delete;
         InotifyInstance& operator=(const InotifyInstance&) = delete;
