@@ -75,7 +75,7 @@ struct Reader {
 testing::AssertionResult sameLines(const std::string& actual, const std::string& expected) {
     const std::size_t at = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end()).first - actual.begin();
     if(at == actual.size() && at == expected.size()) return testing::AssertionSuccess();
-    const std::size_t line = actual.rfind('\n', at) + 1;
+    const std::size_t line = at ? actual.rfind('\n', at - 1) + 1 : 0;
     return testing::AssertionFailure() << "line " << std::count(actual.begin(), actual.begin() + line, '\n') << " is "
         << actual.substr(line, actual.find('\n', line) - line) << ", expected " << expected.substr(line, expected.find('\n', line) - line);
 }

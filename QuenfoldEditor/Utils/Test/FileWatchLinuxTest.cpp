@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <utility>

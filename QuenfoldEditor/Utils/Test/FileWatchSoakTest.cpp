@@ -4,11 +4,13 @@
    first watcher's events alone must rebuild the tree. QUENFOLD_SOAK_SECONDS
    sets the length, QUENFOLD_SOAK_SEED replays a run. */
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <set>

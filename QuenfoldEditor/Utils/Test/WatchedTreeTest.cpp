@@ -1,4 +1,4 @@
-#include <cstring>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
