@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <set>
@@ -17,28 +18,14 @@
 #include <string>
 #include <vector>
 #include <gtest/gtest.h>
-#include <Corrade/Containers/String.h>
 #include <Corrade/Containers/StringView.h>
 #include <Corrade/Utility/Debug.h>
 
-#include "QuenfoldEngine/Path.h"
-#include "QuenfoldEditor/Utils/FileWatch.h"
+#include "QuenfoldEditor/Utils/Test/TreeOnDisk.h"
 
-namespace QuenfoldEngine { namespace {
+namespace QuenfoldEngine { namespace Test { namespace {
 
 using namespace Corrade;
-namespace fs = std::filesystem;
-using Event = FileWatch::Event;
-
-std::size_t openDescriptors() {
-    return std::distance(fs::directory_iterator{"/proc/self/fd"}, fs::directory_iterator{});
-}
-
-/* Also when a failure ends the test early */
-struct RemovedAtEnd {
-    ~RemovedAtEnd() { fs::remove_all(path); }
-    std::string path;
-};
 
 std::string basename(const std::string& path) {
     return path.substr(path.rfind('/') + 1);
@@ -60,7 +47,6 @@ struct EventModel {
                 for(const std::string& below: removedContents) entries.insert(path + below);
         }
         removed.clear();
-        if(event == Event::RenameOld) renamedFrom = path;
         if(event == Event::Remove || event == Event::RenameOld) {
             removedContents.clear();
             for(auto it = entries.lower_bound(path); it != entries.end() && (*it == path || isBelow(*it, path)); ) {
@@ -76,16 +62,13 @@ struct EventModel {
     }
 
     std::set<std::string> entries;
-    std::string removed, renamedFrom;
+    std::string removed;
     std::set<std::string> removedContents;
 };
 
-struct Figures {
-    std::map<std::string, std::size_t> operations;
-    std::size_t events = 0, outside = 0, neverExisted = 0, writes = 0, writesGoneBeforeRead = 0, writesUnreported = 0, removedWatchCalls = 0;
-};
+using FileWatchSoak = TreeOnDisk;
 
-TEST(FileWatchSoak, RandomTraffic) {
+TEST_F(FileWatchSoak, RandomTraffic) {
     const char* const seedText = std::getenv("QUENFOLD_SOAK_SEED");
     const char* const secondsText = std::getenv("QUENFOLD_SOAK_SECONDS");
     const unsigned seed = seedText ? unsigned(std::strtoul(seedText, nullptr, 10)) : std::random_device{}();
@@ -93,22 +76,17 @@ TEST(FileWatchSoak, RandomTraffic) {
     std::cout << "Seed " << seed << " (QUENFOLD_SOAK_SEED), " << seconds << " s (QUENFOLD_SOAK_SECONDS)" << std::endl;
     std::mt19937 random{seed};
     const auto chance = [&](const int percent) { return int(random() % 100) < percent; };
-
-    std::string base = testing::TempDir() + "FileWatchSoakTest.XXXXXX";
-    ASSERT_TRUE(mkdtemp(base.data()));
-    const Containers::String absolute = Path::absolute(base.data());
-    const std::string root{absolute.data(), absolute.size()}, tree = root + "/w", outside = root + "/out";
-    const RemovedAtEnd removeRoot{root};
-    fs::create_directories(tree);
-    fs::create_directories(outside);
+    const std::string tree = at("w"), outside = at("out");
     const std::size_t descriptorsBefore = openDescriptors();
 
-    Figures figures;
     EventModel model;
+    /* What the first watcher's events got wrong, each with its path */
+    std::vector<std::string> problems;
+    std::map<std::string, std::size_t> operations;
+    std::size_t events = 0, writes = 0, writesGoneBeforeRead = 0;
     /* Every path the tree ever had, relative to it; writes not yet seen
        reported, by path */
     std::set<std::string> everExisted;
-    std::vector<std::string> neverExisted;
     std::multiset<std::string> writesSinceRead, unreportedWrites;
     std::vector<std::string> directories, files;
     const auto rescan = [&] {
@@ -120,12 +98,6 @@ TEST(FileWatchSoak, RandomTraffic) {
             (entry.is_directory() ? directories : files).push_back(path);
         }
     };
-    const auto onDisk = [&] {
-        rescan();
-        std::set<std::string> entries{files.begin(), files.end()};
-        entries.insert(directories.begin() + 1, directories.end());
-        return entries;
-    };
 
     /* Events queued for a position another watch took since print that */
     std::ostringstream warnings;
@@ -134,17 +106,14 @@ TEST(FileWatchSoak, RandomTraffic) {
         FileWatch watcher, other;
         const std::string prefix = tree + "/";
         ASSERT_EQ(watcher.watch(tree.data(), [&](const Containers::StringView pathView, const Event event) {
-            ++figures.events;
+            ++events;
             const std::string path{pathView.data(), pathView.size()};
             if(path.compare(0, prefix.size(), prefix) != 0) {
-                ++figures.outside;
+                problems.push_back("outside the tree " + path);
                 return;
             }
             const std::string relative = path.substr(prefix.size());
-            if(!everExisted.count(relative)) {
-                ++figures.neverExisted;
-                neverExisted.push_back(relative);
-            }
+            if(!everExisted.count(relative)) problems.push_back("never existed " + relative);
             if(event == Event::Add || event == Event::Modify) unreportedWrites.erase(relative);
             model.apply(relative, event);
         }), 1);
@@ -153,15 +122,19 @@ TEST(FileWatchSoak, RandomTraffic) {
         std::size_t names = 0;
         const auto name = [&] { return "n" + std::to_string(names++); };
         const auto pick = [&](const std::vector<std::string>& from) { return from[random() % from.size()]; };
-        const auto at = [&](const std::string& relative) { return relative.empty() ? tree : tree + "/" + relative; };
+        /* A directory below the root by the chance, else a file */
+        const auto pickEntry = [&](const int directoryPercent) {
+            return chance(directoryPercent) && directories.size() > 1 ? directories[1 + random() % (directories.size() - 1)] : files.empty() ? directories.back() : pick(files);
+        };
+        const auto in = [&](const std::string& relative) { return relative.empty() ? tree : tree + "/" + relative; };
         const auto join = [](const std::string& directory, const std::string& entry) { return directory.empty() ? entry : directory + "/" + entry; };
-        const auto write = [&](const std::string& path) { std::ofstream{path, std::ios::app} << 'x'; };
+        const auto append = [&](const std::string& path) { std::ofstream{path, std::ios::app} << 'x'; };
         const auto update = [&](FileWatch& w) {
             /* A write whose file is gone by the time of the read may have
                been in a directory not watched yet, never to be seen */
             for(const std::string& path: writesSinceRead) {
-                if(fs::exists(at(path))) unreportedWrites.insert(path);
-                else ++figures.writesGoneBeforeRead;
+                if(fs::exists(in(path))) unreportedWrites.insert(path);
+                else ++writesGoneBeforeRead;
             }
             writesSinceRead.clear();
             w.update();
@@ -175,56 +148,56 @@ TEST(FileWatchSoak, RandomTraffic) {
             std::string operation;
             if(kind < 15) {
                 operation = "create";
-                write(at(join(directory, name())));
+                append(in(join(directory, name())));
             } else if(kind < 35 && !files.empty()) {
                 operation = "write";
                 const std::string file = pick(files);
-                write(at(file));
+                append(in(file));
                 writesSinceRead.insert(file);
-                ++figures.writes;
+                ++writes;
             } else if(kind < 45) {
                 operation = "directory chain";
                 std::string chain = join(directory, name());
                 for(int depth = random() % 3; depth; --depth) chain += "/" + name();
-                fs::create_directories(at(chain));
-                if(chance(70)) write(at(join(chain, name())));
+                fs::create_directories(in(chain));
+                if(chance(70)) append(in(join(chain, name())));
             } else if(kind < 55 && directories.size() + files.size() > 1) {
                 /* Renamed in its directory, or moved to another one with its
                    name, never into itself */
-                const std::string entry = chance(50) && directories.size() > 1 ? directories[1 + random() % (directories.size() - 1)] : files.empty() ? directories.back() : pick(files);
+                const std::string entry = pickEntry(50);
                 const std::string target = pick(directories);
                 const std::string parent = entry.find('/') == std::string::npos ? "" : entry.substr(0, entry.rfind('/'));
                 if(target == entry || isBelow(target, entry) || target == parent) {
                     operation = "rename";
-                    fs::rename(at(entry), at(join(parent, name())));
+                    fs::rename(in(entry), in(join(parent, name())));
                 } else {
                     operation = "move";
-                    fs::rename(at(entry), at(join(target, basename(entry))));
+                    fs::rename(in(entry), in(join(target, basename(entry))));
                 }
             } else if(kind < 62 && directories.size() + files.size() > 1) {
                 operation = "move out";
-                const std::string entry = chance(50) && directories.size() > 1 ? directories[1 + random() % (directories.size() - 1)] : files.empty() ? directories.back() : pick(files);
+                const std::string entry = pickEntry(50);
                 const std::string gone = outside + "/" + basename(entry);
-                fs::rename(at(entry), gone);
+                fs::rename(in(entry), gone);
                 /* Written after leaving: never to be heard of */
-                if(fs::is_directory(gone) && chance(50)) write(gone + "/" + name());
+                if(fs::is_directory(gone) && chance(50)) append(gone + "/" + name());
             } else if(kind < 70) {
                 operation = "move in";
                 const std::string moved = outside + "/" + name();
                 fs::create_directories(moved + "/" + name());
-                write(moved + "/" + name());
+                append(moved + "/" + name());
                 const std::string target = join(directory, basename(moved));
-                fs::rename(moved, at(target));
+                fs::rename(moved, in(target));
                 /* Written right after arriving */
-                if(chance(50)) write(at(join(target, name())));
+                if(chance(50)) append(in(join(target, name())));
             } else if(kind < 80 && directories.size() + files.size() > 1) {
                 operation = "delete";
-                fs::remove_all(at(chance(30) && directories.size() > 1 ? directories[1 + random() % (directories.size() - 1)] : files.empty() ? directories.back() : pick(files)));
+                fs::remove_all(in(pickEntry(30)));
             } else if(kind < 88) {
                 operation = "other watch";
                 if(otherWatches.empty() || chance(60)) {
-                    const int id = other.watch(at(directory).data(), [&figures, &otherWatches, id = int(otherWatches.size() + 1)](Containers::StringView, Event) {
-                        if(otherWatches[id]) ++figures.removedWatchCalls;
+                    const int id = other.watch(in(directory).data(), [&problems, &otherWatches, id = int(otherWatches.size() + 1)](Containers::StringView, Event) {
+                        if(otherWatches[id]) problems.push_back("call of the removed watch " + std::to_string(id));
                     });
                     otherWatches[id] = false;
                 } else {
@@ -238,18 +211,18 @@ TEST(FileWatchSoak, RandomTraffic) {
                 update(chance(50) ? watcher : other);
             }
             if(operation.empty()) continue;
-            ++figures.operations[operation];
+            ++operations[operation];
             rescan();
             /* Bounded, so that the kernel's queue never overflows */
             if(directories.size() + files.size() > 400) {
-                fs::remove_all(at(directories.size() > 1 ? directories[1] : files.front()));
+                fs::remove_all(in(directories.size() > 1 ? directories[1] : files.front()));
                 rescan();
             }
         }
 
         /* Everything before the fence arrives with it or before it */
         const std::string fence = "fence";
-        write(at(fence));
+        append(in(fence));
         rescan();
         for(int i = 0; i != 1000 && !model.entries.count(fence); ++i) {
             update(watcher);
@@ -259,36 +232,20 @@ TEST(FileWatchSoak, RandomTraffic) {
         other.update();
     }
 
-    std::vector<std::string> missing, extra;
-    const std::set<std::string> disk = onDisk();
-    for(const std::string& path: disk) if(!model.entries.count(path)) missing.push_back(path);
-    for(const std::string& path: model.entries) if(!disk.count(path)) extra.push_back(path);
-    figures.writesUnreported = unreportedWrites.size();
+    rescan();
+    std::set<std::string> disk{files.begin(), files.end()};
+    disk.insert(directories.begin() + 1, directories.end());
+    for(const std::string& path: disk) if(!model.entries.count(path)) problems.push_back("missing " + path);
+    for(const std::string& path: model.entries) if(!disk.count(path)) problems.push_back("extra " + path);
+    for(const std::string& path: unreportedWrites) problems.push_back("unreported write " + path);
 
-    const std::string warningText = warnings.str();
     std::cout << "Operations:";
-    std::size_t operations = 0;
-    for(const auto& operation: figures.operations) {
-        std::cout << " " << operation.first << " " << operation.second;
-        operations += operation.second;
-    }
-    std::cout << "; " << operations << " in all\n"
-        << "Events " << figures.events << ", outside the tree " << figures.outside << ", of paths that never existed " << figures.neverExisted << "\n"
-        << "Writes " << figures.writes << ", gone before the next read " << figures.writesGoneBeforeRead << ", never reported " << figures.writesUnreported << "\n"
-        << "Entries on disk " << disk.size() << ", not in the events' tree " << missing.size() << ", in it but not on disk " << extra.size() << "\n"
-        << "Calls of removed watches " << figures.removedWatchCalls << ", events for positions gone " << std::count(warningText.begin(), warningText.end(), '\n') << std::endl;
-    for(const std::string& path: neverExisted) std::cout << "  never existed " << path << "\n";
-    for(const std::string& path: missing) std::cout << "  missing " << path << "\n";
-    for(const std::string& path: extra) std::cout << "  extra " << path << "\n";
-    for(const std::string& path: unreportedWrites) std::cout << "  unreported write " << path << "\n";
-
-    EXPECT_EQ(figures.outside, 0u);
-    EXPECT_EQ(figures.neverExisted, 0u);
-    EXPECT_EQ(figures.writesUnreported, 0u);
-    EXPECT_EQ(figures.removedWatchCalls, 0u);
-    EXPECT_TRUE(missing.empty());
-    EXPECT_TRUE(extra.empty());
+    for(const auto& operation: operations) std::cout << " " << operation.first << " " << operation.second;
+    const std::string warningText = warnings.str();
+    std::cout << "\nEvents " << events << ", writes " << writes << ", gone before the next read " << writesGoneBeforeRead
+        << ", entries on disk " << disk.size() << ", events for positions gone " << std::count(warningText.begin(), warningText.end(), '\n') << std::endl;
+    EXPECT_EQ(problems, std::vector<std::string>{});
     EXPECT_EQ(openDescriptors(), descriptorsBefore);
 }
 
-}}
+}}}

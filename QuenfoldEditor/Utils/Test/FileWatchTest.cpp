@@ -68,9 +68,7 @@ BOOL fail(const DWORD error) {
     return FALSE;
 }
 
-std::uintptr_t number(const HANDLE handle) { return reinterpret_cast<std::uintptr_t>(handle); }
-
-std::string name(const HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? "invalid" : handle ? "h" + std::to_string(number(handle)) : "null"; }
+std::string name(const HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? "invalid" : handle ? "h" + std::to_string(reinterpret_cast<std::uintptr_t>(handle)) : "null"; }
 
 std::string hex(const DWORD value) {
     char out[16];
@@ -80,8 +78,14 @@ std::string hex(const DWORD value) {
 
 /* The open handle, or null */
 Handle* find(const HANDLE handle) {
-    const std::uintptr_t i = number(handle);
+    const std::uintptr_t i = reinterpret_cast<std::uintptr_t>(handle);
     return i && i <= state.handles.size() && state.handles[i - 1].open ? &state.handles[i - 1] : nullptr;
+}
+
+/* Logs the call of a function that takes just the handle */
+Handle* called(const char* const function, const HANDLE handle) {
+    state.calls += std::string{function} + " " + name(handle) + "\n";
+    return find(handle);
 }
 
 void cancel(Handle& handle) {
@@ -119,18 +123,16 @@ BOOL ReadDirectoryChangesW(const HANDLE directory, void* const buffer, const DWO
 }
 
 BOOL CancelIo(const HANDLE file) {
-    state.calls += "CancelIo " + name(file) + "\n";
+    Handle* const handle = called("CancelIo", file);
     if(const DWORD error = state.failures[int(Failing::CancelIo)]) return fail(error);
-    Handle* const handle = find(file);
     if(!handle) return fail(ERROR_INVALID_HANDLE);
     if(handle->reading) cancel(*handle);
     return TRUE;
 }
 
 BOOL CancelIoEx(const HANDLE file, OVERLAPPED* const overlapped) {
-    state.calls += "CancelIoEx " + name(file) + "\n";
+    Handle* const handle = called("CancelIoEx", file);
     if(const DWORD error = state.failures[int(Failing::CancelIoEx)]) return fail(error);
-    Handle* const handle = find(file);
     if(!handle) return fail(ERROR_INVALID_HANDLE);
     if(!handle->reading || handle->overlapped != overlapped) return fail(ERROR_NOT_FOUND);
     cancel(*handle);
@@ -138,8 +140,7 @@ BOOL CancelIoEx(const HANDLE file, OVERLAPPED* const overlapped) {
 }
 
 BOOL CloseHandle(const HANDLE object) {
-    state.calls += "CloseHandle " + name(object) + "\n";
-    Handle* const handle = find(object);
+    Handle* const handle = called("CloseHandle", object);
     if(!handle) return fail(ERROR_INVALID_HANDLE);
     if(handle->reading) cancel(*handle);
     handle->open = false;
@@ -213,11 +214,6 @@ bool complete(const std::string& path, const std::string& bytes, const DWORD err
     return false;
 }
 
-/* The calls since the last time, one per line */
-std::string takeCalls() {
-    return std::exchange(state.calls, {});
-}
-
 /* Every handle, as "h1 reading, h2 cancelling, h3 open, h4 closed" */
 std::string handles() {
     std::string out;
@@ -268,7 +264,8 @@ struct FileWatchTest: testing::Test {
         return text;
     }
 
-    std::string calls() const { return relative(Scripted::takeCalls()); }
+    /* The calls since the last time, one per line */
+    std::string calls() const { return relative(std::exchange(state.calls, {})); }
     std::string messages() const { return relative(out.str()); }
 
     int watch(FileWatch& watcher, const char* path, FileWatch::Callback callback) {

@@ -248,9 +248,8 @@ TEST(Template, AsksTheContextsForEveryNameOnEveryRender) {
 }
 
 TEST(Template, RendersRepeatedlyAndGrowsPastTheSource) {
-    Document context{R"({"flag": true})"};
     const std::string long_(1000, 'v');
-    context.document.AddMember("long", rapidjson::StringRef(long_.data(), long_.size()), context.document.GetAllocator());
+    Document context{(R"({"flag": true, "long": ")" + long_ + R"("})").data()};
     Template t{"<{{ long }}{{ if flag }}|{{ long }}{{ end }}>"};
     const std::string expected = "<" + long_ + "|" + long_ + ">";
     for(int i = 0; i != 2; ++i) {
@@ -264,15 +263,8 @@ TEST(Template, LongNamesAndComparedTexts) {
     /* Past what names and compared texts get on the stack */
     const std::string longName(150, 'n');
     const std::string longValue(300, 'v');
-    Document context{"{}"};
-    auto& allocator = context.document.GetAllocator();
-    rapidjson::Value inner{rapidjson::kObjectType};
-    inner.AddMember(rapidjson::Value{longName.data(), rapidjson::SizeType(longName.size()), allocator},
-        rapidjson::Value{longValue.data(), rapidjson::SizeType(longValue.size()), allocator}, allocator);
-    context.document.AddMember("o", inner, allocator);
-    context.document.AddMember("same", rapidjson::Value{longValue.data(), rapidjson::SizeType(longValue.size()), allocator}, allocator);
-    context.document.AddMember("shorter", rapidjson::Value{longValue.data(), rapidjson::SizeType(longValue.size() - 1), allocator}, allocator);
-    context.document.AddMember("mode", "edit", allocator);
+    Document context{(R"({"o": {")" + longName + R"(": ")" + longValue + R"("}, "same": ")" + longValue +
+        R"(", "shorter": ")" + longValue.substr(1) + R"(", "mode": "edit"})").data()};
 
     const std::string name = "o." + longName;
     Template t{("{{ " + name + " }}|{{ " + name + " == same }}|{{ same\t==\tshorter }}|{{ if shorter != " + name + " }}n{{ end }}|"

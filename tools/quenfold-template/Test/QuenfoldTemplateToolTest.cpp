@@ -1,14 +1,13 @@
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <thread>
 #include <random>
 #include <string>
 #include <gtest/gtest.h>
-#include <Corrade/Containers/ArrayView.h>
 #include <Corrade/Containers/Optional.h>
 #include <Corrade/Containers/String.h>
 #include <Corrade/Utility/Path.h>
@@ -57,13 +56,19 @@ class QuenfoldTemplateTool: public testing::Test {
                 {"empty.txt", "{{ if 'a' == 'b' }}text{{ end }}"},
                 {"crlf.txt", "a\r\n{{ 'b' }}\r\n"},
             };
-            for(const auto& file: files)
-                ASSERT_TRUE(Utility::Path::write(Utility::Path::join(_directory.c_str(), file[0]),
-                    Containers::ArrayView<const char>{file[1], std::strlen(file[1])}));
+            for(const auto& file: files) write(file[0], file[1]);
         }
 
         void TearDown() override {
             std::filesystem::remove_all(_directory);
+        }
+
+        /* Byte for byte; "r+b" writes over the start of what is there */
+        void write(const char* const name, const std::string& contents, const char* const mode = "wb") const {
+            std::FILE* const file = std::fopen((_directory + "/" + name).c_str(), mode);
+            ASSERT_TRUE(file) << name;
+            std::fwrite(contents.data(), 1, contents.size(), file);
+            std::fclose(file);
         }
 
         std::string read(const char* const name) const {
@@ -140,13 +145,12 @@ TEST_F(QuenfoldTemplateTool, RendersChecksAndFails) {
 TEST_F(QuenfoldTemplateTool, RefusesWhatItCannotRead) {
     const std::string deepest = std::string(512, '[') + std::string(512, ']');
     const std::string tooDeep = std::string(100000, '[') + std::string(100000, ']');
-    for(const auto& file: {std::make_pair("deepest.json", deepest), std::make_pair("deep.json", tooDeep)})
-        ASSERT_TRUE(Utility::Path::write(Utility::Path::join(_directory.c_str(), file.first),
-            Containers::ArrayView<const char>{file.second.data(), file.second.size()}));
+    write("deepest.json", deepest);
+    write("deep.json", tooDeep);
     ASSERT_EQ(mkfifo((_directory + "/fifo").c_str(), 0600), 0);
     /* Larger than the address space the tool gets below, and no disk space
        taken */
-    ASSERT_TRUE(Utility::Path::write(Utility::Path::join(_directory.c_str(), "huge.txt"), {}));
+    write("huge.txt", {});
     ASSERT_EQ(truncate((_directory + "/huge.txt").c_str(), 3ll << 30), 0);
 
     const std::string cannotRead = "quenfold-template: cannot read ";
@@ -246,13 +250,6 @@ class QuenfoldTemplateWatch: public QuenfoldTemplateTool {
             return true;
         }
 
-        void write(const char* const name, const std::string& contents, const char* const mode = "w") const {
-            std::FILE* const file = std::fopen((_directory + "/" + name).c_str(), mode);
-            ASSERT_TRUE(file);
-            std::fwrite(contents.data(), 1, contents.size(), file);
-            std::fclose(file);
-        }
-
         pid_t _pid = 0;
 };
 
@@ -269,7 +266,7 @@ TEST_F(QuenfoldTemplateWatch, RendersOnceForEachWayOfSaving) {
         std::function<void()> save;
         std::string message, result;
     } saves[]{
-        {"context written in place", [&]{ write("scene.json", R"({"node": {"name": "cone")", "r+"); },
+        {"context written in place", [&]{ write("scene.json", R"({"node": {"name": "cone")", "r+b"); },
             "result.txt: written", "Hello cone! [shown] Scale: 1.5000\n"},
         {"template truncated and written", [&]{ write("scene.txt", "Bye {{ node.name }}\n"); },
             "result.txt: written", "Bye cone\n"},
