@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstddef>
-#include <ctime>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
@@ -31,6 +30,7 @@
 #include <Corrade/Utility/Path.h>
 
 #include "QuenfoldEditor/Utils/Platform/Linux/ChangeQueue.h"
+#include "QuenfoldEditor/Utils/Platform/Linux/Helpers.h"
 #include "QuenfoldEditor/Utils/Platform/Linux/InotifyInstance.h"
 #include "QuenfoldEditor/Utils/Platform/Linux/WatchedTree.h"
 
@@ -105,13 +105,6 @@ std::uint64_t currentThread() {
 
 thread_local DWORD lastError = ERROR_SUCCESS;
 
-/* Monotonic, in nanoseconds */
-std::int64_t now() {
-    timespec time;
-    clock_gettime(CLOCK_MONOTONIC, &time);
-    return std::int64_t(time.tv_sec)*1000000000 + time.tv_nsec;
-}
-
 BOOL fail(const DWORD error) {
     lastError = error;
     return FALSE;
@@ -136,9 +129,7 @@ Instance* findInstance(Registry& r, const std::uint64_t thread) {
 /* Closes the instance with its last handle */
 void releaseInstance(Registry& r, Instance& instance) {
     if(!instance.handles.isEmpty()) return;
-    Containers::Pointer<Instance>* const found = std::find_if(r.instances.begin(), r.instances.end(), [&](const Containers::Pointer<Instance>& i) { return i.get() == &instance; });
-    std::swap(*found, r.instances.back());
-    arrayRemoveSuffix(r.instances, 1);
+    Linux::removeAt(r.instances, *std::find_if(r.instances.begin(), r.instances.end(), [&](const Containers::Pointer<Instance>& i) { return i.get() == &instance; }));
 }
 
 /* Calls f for each instance whose events the thread's waits read: its own,
@@ -236,12 +227,12 @@ bool runCompletions(const std::uint64_t thread) {
 
 class Deadline {
     public:
-        explicit Deadline(const DWORD milliseconds): _infinite{milliseconds == INFINITE}, _end{now() + std::int64_t(milliseconds)*1000000} {}
+        explicit Deadline(const DWORD milliseconds): _infinite{milliseconds == INFINITE}, _end{Linux::now() + std::int64_t(milliseconds)*1000000} {}
 
         /* Milliseconds left, rounded up; -1 for no deadline */
         int remaining() const {
             if(_infinite) return -1;
-            const std::int64_t left = _end - now();
+            const std::int64_t left = _end - Linux::now();
             if(left <= 0) return 0;
             return int(std::min<std::int64_t>((left + 999999)/1000000, INT_MAX));
         }
@@ -351,8 +342,7 @@ BOOL CloseHandle(const HANDLE object) {
     instance.kernel->detach(*handle.tree);
     handle.tree = nullptr;
     close(handle.root);
-    *std::find(instance.handles.begin(), instance.handles.end(), &handle) = instance.handles.back();
-    arrayRemoveSuffix(instance.handles, 1);
+    Linux::removeOne(instance.handles, &handle);
     r.handles.erase(found);
     releaseInstance(r, instance);
     return TRUE;

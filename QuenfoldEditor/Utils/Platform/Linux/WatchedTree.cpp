@@ -182,8 +182,9 @@ void WatchedTree::record(const DWORD action, const std::size_t parent, const Con
 /* Windows also reports the new last-write time of a directory below the
    root whose entries were added, removed or renamed */
 void WatchedTree::recordEntry(const DWORD action, const std::size_t parent, const Containers::StringView name) {
-    record(action, parent, name);
-    if(parent) _changes.append(FILE_ACTION_MODIFIED, path(parent));
+    Containers::String directory = path(parent);
+    _changes.append(action, Utility::Path::join(directory, name));
+    if(parent) _changes.append(FILE_ACTION_MODIFIED, std::move(directory));
 }
 
 /* A directory created or moved in, told already. Listed once the events
