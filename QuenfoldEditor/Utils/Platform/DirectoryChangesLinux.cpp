@@ -178,26 +178,20 @@ void cancelRead(Registry& r, Handle& handle) {
     if(handle.reading) endRead(r, handle, ERROR_OPERATION_ABORTED, 0);
 }
 
-bool hasWaiting(const Handle& handle) {
-    return !handle.changes.isEmpty() || handle.tree->isRootGone();
-}
-
-/* Completes the read with what waits: records, the point where changes were
-   lost (0 bytes, as Windows reports its own overflow), or the loss of the
-   watched directory itself (access denied, as on Windows) */
+/* Completes the read with what waits: records, or the point where changes
+   were lost (0 bytes, as Windows reports its own overflow). A deleted watched
+   directory just goes quiet: the handle keeps it open, so the kernel never
+   says it is gone. */
 void completeRead(Registry& r, Handle& handle) {
-    if(!handle.changes.isEmpty()) {
-        const Linux::ChangeQueue::Taken taken = handle.changes.take(handle.read.buffer, handle.read.length);
-        if(taken.complete) return endRead(r, handle, ERROR_SUCCESS, taken.bytes);
-    }
-    if(handle.tree->isRootGone()) endRead(r, handle, ERROR_ACCESS_DENIED, 0);
+    const Linux::ChangeQueue::Taken taken = handle.changes.take(handle.read.buffer, handle.read.length);
+    if(taken.complete) endRead(r, handle, ERROR_SUCCESS, taken.bytes);
 }
 
 void completeReads(Registry& r, const std::uint64_t thread, Instance& instance) {
     if(!instance.changed) return;
     instance.changed = false;
     for(Handle* const handle: instance.handles) {
-        if(!handle->reading || !hasWaiting(*handle)) continue;
+        if(!handle->reading || handle->changes.isEmpty()) continue;
         if(handle->read.thread == thread) completeRead(r, *handle);
         else instance.changed = true;
     }
@@ -308,7 +302,7 @@ BOOL ReadDirectoryChangesW(const HANDLE directory, void* const buffer, const DWO
     if(d->read.thread != d->instance->thread) ++r.foreignReads;
     /* As on Windows, changes already waiting complete the read at the next
        alertable wait */
-    if(hasWaiting(*d)) d->instance->changed = true;
+    if(!d->changes.isEmpty()) d->instance->changed = true;
     return TRUE;
 }
 

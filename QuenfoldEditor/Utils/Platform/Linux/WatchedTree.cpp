@@ -342,10 +342,6 @@ void WatchedTree::watchLost(const int watch) {
     const std::size_t node = found->second;
     _nodeByWatch.erase(found);
     _nodes[node].watch = -1;
-    if(!node) {
-        _rootGone = true;
-        return;
-    }
     /* Deleted, and its removal is on the way; or a file system unmounted
        from it, which leaves another directory in its place */
     _nodes[node].hasIdentity = false;

@@ -77,7 +77,9 @@ class DirectorySystem {
    path the tree has for it is the one it has now. */
 class WatchedTree {
     public:
-        /* No watch yet: the tree starts with watchRoot() */
+        /* No watch yet: the tree starts with watchRoot(). The root
+           directory stays open while the tree lives, which keeps the kernel
+           from ever dropping its watch, even once it is deleted. */
         explicit WatchedTree(DirectorySystem& system, ChangeQueue& changes, int rootDirectory);
 
         /* Releases every watch */
@@ -98,7 +100,8 @@ class WatchedTree {
         /* With a watch of -1 for the side outside the tree: a move into the
            tree or out of it */
         void moved(const Place& from, const Place& to, bool isDirectory);
-        /* The kernel dropped the watch: its directory is gone */
+        /* The kernel dropped the watch of a directory below the root: it
+           is gone */
         void watchLost(int watch);
         /* The kernel dropped events */
         void overflowed();
@@ -108,7 +111,6 @@ class WatchedTree {
            reached are tried again */
         void caughtUp(bool renameHalfWaits);
 
-        bool isRootGone() const { return _rootGone; }
         /* Directories of the tree with a kernel watch, the root included */
         std::size_t watchCount() const { return _nodeByWatch.size(); }
 
@@ -154,7 +156,6 @@ class WatchedTree {
         std::unordered_set<std::string> _adopted;
         /* Counts the listings, so that each can tell what it found */
         std::uint64_t _listings = 0;
-        bool _rootGone = false;
 };
 
 }}}
