@@ -236,10 +236,13 @@ bool InotifyInstance::list(const int directory, Containers::Array<Entry>& entrie
     const int own = dup(directory);
     DIR* const listing = own < 0 ? nullptr : fdopendir(own);
     if(!listing) {
+        const int error = errno;
         if(own >= 0) ::close(own);
+        errno = error;
         return false;
     }
-    while(const dirent* const entry = readdir(listing)) {
+    /* The end of the listing leaves errno alone, a failure sets it */
+    for(errno = 0; const dirent* const entry = readdir(listing); errno = 0) {
         const Containers::StringView name = entry->d_name;
         if(name == "." || name == "..") continue;
         bool isDirectory = entry->d_type == DT_DIR;
@@ -249,8 +252,10 @@ bool InotifyInstance::list(const int directory, Containers::Array<Entry>& entrie
         }
         arrayAppend(entries, Entry{name, isDirectory});
     }
+    const int error = errno;
     closedir(listing);
-    return true;
+    errno = error;
+    return !error;
 }
 
 /* Attribute changes are not asked for, set times are: the kernel stamps the

@@ -51,13 +51,15 @@ class DirectorySystem {
         /* The number the next event queued gets: every event queued before
            the call has a lower one */
         virtual std::uint64_t fence() = 0;
-        /* The directory at name in the open directory, or the directory
-           itself again for an empty name, never through a symbolic link;
-           -1 when there is no such directory */
+        /* The directory at name in the open directory, its parent for
+           "..", or the directory itself again for an empty name, never
+           through a symbolic link; -1 with errno set when it cannot be
+           opened */
         virtual int open(int directory, Corrade::Containers::StringView name) = 0;
         virtual void close(int directory) = 0;
         virtual Identity identity(int directory) = 0;
-        /* Every entry but . and .., appended; false when unreadable */
+        /* Every entry but . and .., appended; false with errno set when
+           unreadable */
         virtual bool list(int directory, Corrade::Containers::Array<Entry>& entries) = 0;
         /* Whether the entry's last-write time was just set to now, which is
            what an attribute change must have been to count as a write */
@@ -89,8 +91,9 @@ class WatchedTree {
         WatchedTree& operator=(const WatchedTree&) = delete;
 
         /* Watches the root and every directory below it, reporting nothing.
-           Returns 0, or the errno that kept the root from being watched or
-           that ended the kernel's watches (ENOSPC). */
+           Returns 0, or the errno that kept the root from being watched or a
+           directory from being watched or listed: the kernel's watches
+           (ENOSPC), the process's descriptors or memory running out. */
         int watchRoot();
 
         /* Kernel events */
@@ -118,7 +121,7 @@ class WatchedTree {
         struct Node;
 
         std::size_t addNode(std::size_t parent, Corrade::Containers::StringView name);
-        void dropNode(std::size_t node);
+        void dropNode(std::size_t top);
         void moveNode(std::size_t node, std::size_t parent, Corrade::Containers::StringView name);
         void setWatch(std::size_t node, int watch, int directory);
         bool isAncestor(std::size_t ancestor, std::size_t node) const;
@@ -127,12 +130,14 @@ class WatchedTree {
         Corrade::Containers::String path(std::size_t node) const;
         Corrade::Containers::String path(std::size_t parent, Corrade::Containers::StringView name) const;
         int openNode(std::size_t node);
+        int reopen(std::size_t node, int subdirectory);
         void record(DWORD action, std::size_t parent, Corrade::Containers::StringView name);
         void recordEntry(DWORD action, std::size_t parent, Corrade::Containers::StringView name);
         void appeared(std::size_t parent, Corrade::Containers::StringView name);
         void reach(std::size_t node);
-        int place(std::size_t parent, Corrade::Containers::StringView name, int directory, bool report, std::size_t top);
-        int list(std::size_t node, int directory, bool report, std::size_t top);
+        std::size_t place(std::size_t parent, Corrade::Containers::StringView name, int directory, bool report, std::size_t top, int& error);
+        void defer(std::size_t parent, Corrade::Containers::StringView name, std::uint64_t listing);
+        int list(std::size_t top, int topDirectory, bool report);
         bool wasListed(const Place& place);
 
         DirectorySystem& _system;
@@ -142,8 +147,9 @@ class WatchedTree {
         Corrade::Containers::Array<Node> _nodes;
         Corrade::Containers::Array<std::size_t> _freeNodes;
         std::unordered_map<int, std::size_t> _nodeByWatch;
-        /* Directories that appeared or lost their watch, to watch and list
-           once the events have caught up, in a repeatable order */
+        /* Directories that appeared, lost their watch or that a listing
+           could not go into, to watch and list once the events have caught
+           up, in a repeatable order */
         std::set<std::size_t> _unreached;
         /* Entries a listing reported while events came in: their own
            creation may be among those events, and must not report them
