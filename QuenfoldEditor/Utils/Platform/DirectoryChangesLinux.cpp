@@ -104,6 +104,9 @@ std::uint64_t currentThread() {
 }
 
 thread_local DWORD lastError = ERROR_SUCCESS;
+/* The invalid handle stands for the thread's last failed open: a read on it
+   fails with that open's error, so that the watcher can tell why */
+thread_local DWORD failedOpenError = ERROR_INVALID_HANDLE;
 
 BOOL fail(const DWORD error) {
     lastError = error;
@@ -111,7 +114,7 @@ BOOL fail(const DWORD error) {
 }
 
 HANDLE failOpen(const DWORD error) {
-    lastError = error;
+    lastError = failedOpenError = error;
     return INVALID_HANDLE_VALUE;
 }
 
@@ -146,6 +149,21 @@ template<class F> void forEachInstanceOf(Registry& r, const std::uint64_t thread
     }
 }
 
+/* A failure once the directory was found, which never says it is missing:
+   without /proc, for one, watches cannot be added and fail with ENOENT */
+DWORD watchError(const int error) {
+    switch(error) {
+        case EACCES:
+        case EPERM: return ERROR_ACCESS_DENIED;
+        /* The per-user limit of inotify watches */
+        case ENOSPC: return ERROR_NOT_ENOUGH_QUOTA;
+        case EMFILE:
+        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return ERROR_GEN_FAILURE;
+}
+
 /* Windows says "file not found" when only the last component is missing and
    "path not found" when a directory on the way is */
 DWORD openError(const char* const path, const int error) {
@@ -156,16 +174,9 @@ DWORD openError(const char* const path, const int error) {
             return !parent.isEmpty() && ::stat(parent.data(), &status) == 0 && S_ISDIR(status.st_mode) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
         }
         case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM: return ERROR_ACCESS_DENIED;
         case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-        /* The per-user limit of inotify watches */
-        case ENOSPC: return ERROR_NOT_ENOUGH_QUOTA;
-        case EMFILE:
-        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     }
-    return ERROR_GEN_FAILURE;
+    return watchError(error);
 }
 
 void endRead(Registry& r, Handle& handle, const DWORD error, const DWORD bytes) {
@@ -261,7 +272,7 @@ HANDLE CreateFileA(const char* const fileName, DWORD, DWORD, void*, const DWORD 
             const int error = errno;
             close(root);
             /* EMFILE is the per-user limit of instances here */
-            return failOpen(error == EMFILE ? ERROR_NOT_ENOUGH_QUOTA : openError(fileName, error));
+            return failOpen(error == EMFILE ? ERROR_NOT_ENOUGH_QUOTA : watchError(error));
         }
         instance = arrayAppend(r.instances, Containers::Pointer<Instance>{new Instance{currentThread(), std::move(kernel), {}, false}}).get();
     }
@@ -274,7 +285,7 @@ HANDLE CreateFileA(const char* const fileName, DWORD, DWORD, void*, const DWORD 
         handle->tree = nullptr;
         close(root);
         releaseInstance(r, *instance);
-        return failOpen(openError(fileName, error));
+        return failOpen(watchError(error));
     }
     instance->kernel->attach(*handle->tree);
     arrayAppend(instance->handles, handle.get());
@@ -284,9 +295,7 @@ HANDLE CreateFileA(const char* const fileName, DWORD, DWORD, void*, const DWORD 
 }
 
 BOOL ReadDirectoryChangesW(const HANDLE directory, void* const buffer, const DWORD bufferLength, const BOOL watchSubtree, const DWORD notifyFilter, DWORD*, OVERLAPPED* const overlapped, const LPOVERLAPPED_COMPLETION_ROUTINE completionRoutine) {
-    /* The handle of a failed open keeps that failure's code, so that the
-       read's failure tells why */
-    if(directory == INVALID_HANDLE_VALUE) return FALSE;
+    if(directory == INVALID_HANDLE_VALUE) return fail(failedOpenError);
     Registry& r = registry();
     const std::lock_guard<std::mutex> lock{r.mutex};
     Handle* const d = find(r, directory);
