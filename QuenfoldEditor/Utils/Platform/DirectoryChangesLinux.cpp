@@ -5,8 +5,11 @@
    (Linux/ChangeQueue). A read completes when the thread that issued it
    waits alertably in SleepEx(), which reads the instance once per wake-up
    and, when nothing is waiting, blocks on it. No threads: everything runs
-   inside the calls. A mutex guards the shared state because, as on Windows,
-   a read may be cancelled or its handle closed from any thread. */
+   inside the calls. Locks guard the shared state because, as on Windows, a
+   read may be issued, cancelled or its handle closed from any thread: one
+   for the handles, the reads and their completions, held briefly, and one
+   per instance for its kernel and its trees, held while they read or list,
+   so that one thread's long listing does not hold up another's wait. */
 
 #include "QuenfoldEditor/Utils/Platform/DirectoryChanges.h"
 
@@ -65,20 +68,28 @@ struct Handle {
     /* The watched directory itself, found by inode whatever its name
        becomes */
     int root;
+    /* Under the instance's lock */
     Linux::ChangeQueue changes;
     /* Declared after the changes it writes to, so destroyed before them */
     Containers::Pointer<Linux::WatchedTree> tree;
+    /* Under the registry's lock */
     bool reading = false;
     Read read{};
 };
 
 /* The inotify instance of one thread and the handles opened on it */
 struct Instance {
-    std::uint64_t thread;
+    const std::uint64_t thread;
+    /* For the kernel instance and the trees; taken before the registry's
+       lock, never while holding it */
+    std::mutex mutex;
     Containers::Pointer<Linux::InotifyInstance> kernel;
+    /* The rest under the registry's lock */
     Containers::Array<Handle*> handles;
     /* A read of one of the handles may have something to complete */
-    bool changed;
+    bool changed = false;
+    /* Threads using it outside the registry's lock, which keep it open */
+    std::size_t users = 0;
 };
 
 struct Registry {
@@ -129,9 +140,9 @@ Instance* findInstance(Registry& r, const std::uint64_t thread) {
     return nullptr;
 }
 
-/* Closes the instance with its last handle */
+/* Closes the instance with its last handle, once no thread uses it */
 void releaseInstance(Registry& r, Instance& instance) {
-    if(!instance.handles.isEmpty()) return;
+    if(!instance.handles.isEmpty() || instance.users) return;
     Linux::removeAt(r.instances, *std::find_if(r.instances.begin(), r.instances.end(), [&](const Containers::Pointer<Instance>& i) { return i.get() == &instance; }));
 }
 
@@ -148,6 +159,39 @@ template<class F> void forEachInstanceOf(Registry& r, const std::uint64_t thread
         }
     }
 }
+
+void unpin(Registry& r, Instance& instance) {
+    --instance.users;
+    releaseInstance(r, instance);
+}
+
+/* The instances whose events the thread's waits read, kept open while they
+   are used */
+class Pinned {
+    public:
+        explicit Pinned(Registry& r, const std::uint64_t thread): _r{r} {
+            const std::lock_guard<std::mutex> lock{r.mutex};
+            forEachInstanceOf(r, thread, [&](Instance& instance) {
+                ++instance.users;
+                arrayAppend(_instances, &instance);
+            });
+        }
+
+        ~Pinned() {
+            const std::lock_guard<std::mutex> lock{_r.mutex};
+            for(Instance* const instance: _instances) unpin(_r, *instance);
+        }
+
+        Pinned(const Pinned&) = delete;
+        Pinned& operator=(const Pinned&) = delete;
+
+        Instance* const* begin() const { return _instances.begin(); }
+        Instance* const* end() const { return _instances.end(); }
+
+    private:
+        Registry& _r;
+        Containers::Array<Instance*> _instances;
+};
 
 /* A failure once the directory was found, which never says it is missing:
    without /proc, for one, watches cannot be added and fail with ENOENT */
@@ -264,31 +308,42 @@ HANDLE CreateFileA(const char* const fileName, DWORD, DWORD, void*, const DWORD 
     }
 
     Registry& r = registry();
-    const std::lock_guard<std::mutex> lock{r.mutex};
-    Instance* instance = findInstance(r, currentThread());
-    if(!instance) {
-        Containers::Pointer<Linux::InotifyInstance> kernel = Linux::InotifyInstance::open();
-        if(!kernel) {
-            const int error = errno;
-            close(root);
-            /* EMFILE is the per-user limit of instances here */
-            return failOpen(error == EMFILE ? ERROR_NOT_ENOUGH_QUOTA : watchError(error));
+    Instance* instance;
+    {
+        const std::lock_guard<std::mutex> lock{r.mutex};
+        instance = findInstance(r, currentThread());
+        if(!instance) {
+            Containers::Pointer<Linux::InotifyInstance> kernel = Linux::InotifyInstance::open();
+            if(!kernel) {
+                const int error = errno;
+                close(root);
+                /* EMFILE is the per-user limit of instances here */
+                return failOpen(error == EMFILE ? ERROR_NOT_ENOUGH_QUOTA : watchError(error));
+            }
+            instance = arrayAppend(r.instances, Containers::Pointer<Instance>{new Instance{currentThread(), {}, std::move(kernel), {}}}).get();
         }
-        instance = arrayAppend(r.instances, Containers::Pointer<Instance>{new Instance{currentThread(), std::move(kernel), {}, false}}).get();
+        ++instance->users;
     }
 
     Containers::Pointer<Handle> handle{new Handle};
     handle->instance = instance;
     handle->root = root;
-    handle->tree.emplace(*instance->kernel, handle->changes, root);
-    if(const int error = handle->tree->watchRoot()) {
-        handle->tree = nullptr;
+    int error;
+    {
+        const std::lock_guard<std::mutex> lock{instance->mutex};
+        handle->tree.emplace(*instance->kernel, handle->changes, root);
+        error = handle->tree->watchRoot();
+        if(error) handle->tree = nullptr;
+        else instance->kernel->attach(*handle->tree);
+    }
+
+    const std::lock_guard<std::mutex> lock{r.mutex};
+    if(!error) arrayAppend(instance->handles, handle.get());
+    unpin(r, *instance);
+    if(error) {
         close(root);
-        releaseInstance(r, *instance);
         return failOpen(watchError(error));
     }
-    instance->kernel->attach(*handle->tree);
-    arrayAppend(instance->handles, handle.get());
     const HANDLE opened = handle.get();
     r.handles.emplace(opened, std::move(handle));
     return opened;
@@ -310,8 +365,8 @@ BOOL ReadDirectoryChangesW(const HANDLE directory, void* const buffer, const DWO
     d->reading = true;
     if(d->read.thread != d->instance->thread) ++r.foreignReads;
     /* As on Windows, changes already waiting complete the read at the next
-       alertable wait */
-    if(!d->changes.isEmpty()) d->instance->changed = true;
+       alertable wait, which looks over the instance's reads again */
+    d->instance->changed = true;
     return TRUE;
 }
 
@@ -336,18 +391,27 @@ BOOL CancelIoEx(const HANDLE file, OVERLAPPED* const overlapped) {
 
 BOOL CloseHandle(const HANDLE object) {
     Registry& r = registry();
+    Containers::Pointer<Handle> handle;
+    {
+        const std::lock_guard<std::mutex> lock{r.mutex};
+        const auto found = r.handles.find(object);
+        if(found == r.handles.end()) return fail(ERROR_INVALID_HANDLE);
+        handle = std::move(found->second);
+        r.handles.erase(found);
+        cancelRead(r, *handle);
+        Linux::removeOne(handle->instance->handles, handle.get());
+        ++handle->instance->users;
+    }
+
+    Instance& instance = *handle->instance;
+    {
+        const std::lock_guard<std::mutex> lock{instance.mutex};
+        instance.kernel->detach(*handle->tree);
+        handle->tree = nullptr;
+    }
+    close(handle->root);
     const std::lock_guard<std::mutex> lock{r.mutex};
-    const auto found = r.handles.find(object);
-    if(found == r.handles.end()) return fail(ERROR_INVALID_HANDLE);
-    Handle& handle = *found->second;
-    cancelRead(r, handle);
-    Instance& instance = *handle.instance;
-    instance.kernel->detach(*handle.tree);
-    handle.tree = nullptr;
-    close(handle.root);
-    Linux::removeOne(instance.handles, &handle);
-    r.handles.erase(found);
-    releaseInstance(r, instance);
+    unpin(r, instance);
     return TRUE;
 }
 
@@ -366,12 +430,13 @@ DWORD SleepEx(const DWORD milliseconds, const BOOL alertable) {
     const std::uint64_t thread = currentThread();
     bool readKernel = !milliseconds, ran = false;
     for(;;) {
-        {
-            const std::lock_guard<std::mutex> lock{r.mutex};
-            forEachInstanceOf(r, thread, [&](Instance& instance) {
-                if(instance.kernel->read(!readKernel)) instance.changed = true;
-                completeReads(r, thread, instance);
-            });
+        const Pinned instances{r, thread};
+        for(Instance* const instance: instances) {
+            const std::lock_guard<std::mutex> lock{instance->mutex};
+            const bool changed = instance->kernel->read(!readKernel);
+            const std::lock_guard<std::mutex> registryLock{r.mutex};
+            if(changed) instance->changed = true;
+            completeReads(r, thread, *instance);
         }
         readKernel = false;
         if(runCompletions(thread)) {
@@ -385,12 +450,10 @@ DWORD SleepEx(const DWORD milliseconds, const BOOL alertable) {
         /* A millisecond at most while a rename's first half awaits its
            second, so that a move out of the tree is told soon */
         Containers::Array<pollfd> descriptors;
-        {
-            const std::lock_guard<std::mutex> lock{r.mutex};
-            forEachInstanceOf(r, thread, [&](Instance& instance) {
-                arrayAppend(descriptors, pollfd{instance.kernel->descriptor(), POLLIN, 0});
-                if(instance.kernel->awaitsSecondHalf()) remaining = 1;
-            });
+        for(Instance* const instance: instances) {
+            const std::lock_guard<std::mutex> lock{instance->mutex};
+            arrayAppend(descriptors, pollfd{instance->kernel->descriptor(), POLLIN, 0});
+            if(instance->kernel->awaitsSecondHalf()) remaining = 1;
         }
         /* A signal ends the wait as the time running out would, so that the
            caller can look at what the handler did */
