@@ -5,8 +5,11 @@
    (Linux/ChangeQueue). A read completes when the thread that issued it
    waits alertably in SleepEx(), which reads the instance once per wake-up
    and, when nothing is waiting, blocks on it. No threads: everything runs
-   inside the calls. A mutex guards the shared state because, as on Windows,
-   a read may be cancelled or its handle closed from any thread. */
+   inside the calls. Locks guard the shared state because, as on Windows, a
+   read may be issued, cancelled or its handle closed from any thread: one
+   for the handles, the reads and their completions, held briefly, and one
+   per instance for its kernel and its trees, held while they read or list,
+   so that one thread's long listing does not hold up another's wait. */
 
 #include "QuenfoldEditor/Utils/Platform/DirectoryChanges.h"
 
@@ -15,7 +18,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstddef>
-#include <ctime>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
@@ -31,6 +33,7 @@
 #include <Corrade/Utility/Path.h>
 
 #include "QuenfoldEditor/Utils/Platform/Linux/ChangeQueue.h"
+#include "QuenfoldEditor/Utils/Platform/Linux/Helpers.h"
 #include "QuenfoldEditor/Utils/Platform/Linux/InotifyInstance.h"
 #include "QuenfoldEditor/Utils/Platform/Linux/WatchedTree.h"
 
@@ -65,20 +68,28 @@ struct Handle {
     /* The watched directory itself, found by inode whatever its name
        becomes */
     int root;
+    /* Under the instance's lock */
     Linux::ChangeQueue changes;
     /* Declared after the changes it writes to, so destroyed before them */
     Containers::Pointer<Linux::WatchedTree> tree;
+    /* Under the registry's lock */
     bool reading = false;
     Read read{};
 };
 
 /* The inotify instance of one thread and the handles opened on it */
 struct Instance {
-    std::uint64_t thread;
+    const std::uint64_t thread;
+    /* For the kernel instance and the trees; taken before the registry's
+       lock, never while holding it */
+    std::mutex mutex;
     Containers::Pointer<Linux::InotifyInstance> kernel;
+    /* The rest under the registry's lock */
     Containers::Array<Handle*> handles;
     /* A read of one of the handles may have something to complete */
-    bool changed;
+    bool changed = false;
+    /* Threads using it outside the registry's lock, which keep it open */
+    std::size_t users = 0;
 };
 
 struct Registry {
@@ -104,13 +115,9 @@ std::uint64_t currentThread() {
 }
 
 thread_local DWORD lastError = ERROR_SUCCESS;
-
-/* Monotonic, in nanoseconds */
-std::int64_t now() {
-    timespec time;
-    clock_gettime(CLOCK_MONOTONIC, &time);
-    return std::int64_t(time.tv_sec)*1000000000 + time.tv_nsec;
-}
+/* The invalid handle stands for the thread's last failed open: a read on it
+   fails with that open's error, so that the watcher can tell why */
+thread_local DWORD failedOpenError = ERROR_INVALID_HANDLE;
 
 BOOL fail(const DWORD error) {
     lastError = error;
@@ -118,7 +125,7 @@ BOOL fail(const DWORD error) {
 }
 
 HANDLE failOpen(const DWORD error) {
-    lastError = error;
+    lastError = failedOpenError = error;
     return INVALID_HANDLE_VALUE;
 }
 
@@ -133,12 +140,10 @@ Instance* findInstance(Registry& r, const std::uint64_t thread) {
     return nullptr;
 }
 
-/* Closes the instance with its last handle */
+/* Closes the instance with its last handle, once no thread uses it */
 void releaseInstance(Registry& r, Instance& instance) {
-    if(!instance.handles.isEmpty()) return;
-    Containers::Pointer<Instance>* const found = std::find_if(r.instances.begin(), r.instances.end(), [&](const Containers::Pointer<Instance>& i) { return i.get() == &instance; });
-    std::swap(*found, r.instances.back());
-    arrayRemoveSuffix(r.instances, 1);
+    if(!instance.handles.isEmpty() || instance.users) return;
+    Linux::removeAt(r.instances, *std::find_if(r.instances.begin(), r.instances.end(), [&](const Containers::Pointer<Instance>& i) { return i.get() == &instance; }));
 }
 
 /* Calls f for each instance whose events the thread's waits read: its own,
@@ -155,6 +160,54 @@ template<class F> void forEachInstanceOf(Registry& r, const std::uint64_t thread
     }
 }
 
+void unpin(Registry& r, Instance& instance) {
+    --instance.users;
+    releaseInstance(r, instance);
+}
+
+/* The instances whose events the thread's waits read, kept open while they
+   are used */
+class Pinned {
+    public:
+        explicit Pinned(Registry& r, const std::uint64_t thread): _r{r} {
+            const std::lock_guard<std::mutex> lock{r.mutex};
+            forEachInstanceOf(r, thread, [&](Instance& instance) {
+                ++instance.users;
+                arrayAppend(_instances, &instance);
+            });
+        }
+
+        ~Pinned() {
+            const std::lock_guard<std::mutex> lock{_r.mutex};
+            for(Instance* const instance: _instances) unpin(_r, *instance);
+        }
+
+        Pinned(const Pinned&) = delete;
+        Pinned& operator=(const Pinned&) = delete;
+
+        Instance* const* begin() const { return _instances.begin(); }
+        Instance* const* end() const { return _instances.end(); }
+
+    private:
+        Registry& _r;
+        Containers::Array<Instance*> _instances;
+};
+
+/* A failure once the directory was found, which never says it is missing:
+   without /proc, for one, watches cannot be added and fail with ENOENT */
+DWORD watchError(const int error) {
+    switch(error) {
+        case EACCES:
+        case EPERM: return ERROR_ACCESS_DENIED;
+        /* The per-user limit of inotify watches */
+        case ENOSPC: return ERROR_NOT_ENOUGH_QUOTA;
+        case EMFILE:
+        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return ERROR_GEN_FAILURE;
+}
+
 /* Windows says "file not found" when only the last component is missing and
    "path not found" when a directory on the way is */
 DWORD openError(const char* const path, const int error) {
@@ -165,16 +218,9 @@ DWORD openError(const char* const path, const int error) {
             return !parent.isEmpty() && ::stat(parent.data(), &status) == 0 && S_ISDIR(status.st_mode) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
         }
         case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM: return ERROR_ACCESS_DENIED;
         case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-        /* The per-user limit of inotify watches */
-        case ENOSPC: return ERROR_NOT_ENOUGH_QUOTA;
-        case EMFILE:
-        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     }
-    return ERROR_GEN_FAILURE;
+    return watchError(error);
 }
 
 void endRead(Registry& r, Handle& handle, const DWORD error, const DWORD bytes) {
@@ -187,26 +233,20 @@ void cancelRead(Registry& r, Handle& handle) {
     if(handle.reading) endRead(r, handle, ERROR_OPERATION_ABORTED, 0);
 }
 
-bool hasWaiting(const Handle& handle) {
-    return !handle.changes.isEmpty() || handle.tree->isRootGone();
-}
-
-/* Completes the read with what waits: records, the point where changes were
-   lost (0 bytes, as Windows reports its own overflow), or the loss of the
-   watched directory itself (access denied, as on Windows) */
+/* Completes the read with what waits: records, or the point where changes
+   were lost (0 bytes, as Windows reports its own overflow). A deleted watched
+   directory just goes quiet: the handle keeps it open, so the kernel never
+   says it is gone. */
 void completeRead(Registry& r, Handle& handle) {
-    if(!handle.changes.isEmpty()) {
-        const Linux::ChangeQueue::Taken taken = handle.changes.take(handle.read.buffer, handle.read.length);
-        if(taken.complete) return endRead(r, handle, ERROR_SUCCESS, taken.bytes);
-    }
-    if(handle.tree->isRootGone()) endRead(r, handle, ERROR_ACCESS_DENIED, 0);
+    const Linux::ChangeQueue::Taken taken = handle.changes.take(handle.read.buffer, handle.read.length);
+    if(taken.complete) endRead(r, handle, ERROR_SUCCESS, taken.bytes);
 }
 
 void completeReads(Registry& r, const std::uint64_t thread, Instance& instance) {
     if(!instance.changed) return;
     instance.changed = false;
     for(Handle* const handle: instance.handles) {
-        if(!handle->reading || !hasWaiting(*handle)) continue;
+        if(!handle->reading || handle->changes.isEmpty()) continue;
         if(handle->read.thread == thread) completeRead(r, *handle);
         else instance.changed = true;
     }
@@ -236,12 +276,12 @@ bool runCompletions(const std::uint64_t thread) {
 
 class Deadline {
     public:
-        explicit Deadline(const DWORD milliseconds): _infinite{milliseconds == INFINITE}, _end{now() + std::int64_t(milliseconds)*1000000} {}
+        explicit Deadline(const DWORD milliseconds): _infinite{milliseconds == INFINITE}, _end{Linux::now() + std::int64_t(milliseconds)*1000000} {}
 
         /* Milliseconds left, rounded up; -1 for no deadline */
         int remaining() const {
             if(_infinite) return -1;
-            const std::int64_t left = _end - now();
+            const std::int64_t left = _end - Linux::now();
             if(left <= 0) return 0;
             return int(std::min<std::int64_t>((left + 999999)/1000000, INT_MAX));
         }
@@ -268,40 +308,49 @@ HANDLE CreateFileA(const char* const fileName, DWORD, DWORD, void*, const DWORD 
     }
 
     Registry& r = registry();
-    const std::lock_guard<std::mutex> lock{r.mutex};
-    Instance* instance = findInstance(r, currentThread());
-    if(!instance) {
-        Containers::Pointer<Linux::InotifyInstance> kernel = Linux::InotifyInstance::open();
-        if(!kernel) {
-            const int error = errno;
-            close(root);
-            /* EMFILE is the per-user limit of instances here */
-            return failOpen(error == EMFILE ? ERROR_NOT_ENOUGH_QUOTA : openError(fileName, error));
+    Instance* instance;
+    {
+        const std::lock_guard<std::mutex> lock{r.mutex};
+        instance = findInstance(r, currentThread());
+        if(!instance) {
+            Containers::Pointer<Linux::InotifyInstance> kernel = Linux::InotifyInstance::open();
+            if(!kernel) {
+                const int error = errno;
+                close(root);
+                /* EMFILE is the per-user limit of instances here */
+                return failOpen(error == EMFILE ? ERROR_NOT_ENOUGH_QUOTA : watchError(error));
+            }
+            instance = arrayAppend(r.instances, Containers::Pointer<Instance>{new Instance{currentThread(), {}, std::move(kernel), {}}}).get();
         }
-        instance = arrayAppend(r.instances, Containers::Pointer<Instance>{new Instance{currentThread(), std::move(kernel), {}, false}}).get();
+        ++instance->users;
     }
 
     Containers::Pointer<Handle> handle{new Handle};
     handle->instance = instance;
     handle->root = root;
-    handle->tree.emplace(*instance->kernel, handle->changes, root);
-    if(const int error = handle->tree->watchRoot()) {
-        handle->tree = nullptr;
-        close(root);
-        releaseInstance(r, *instance);
-        return failOpen(openError(fileName, error));
+    int error;
+    {
+        const std::lock_guard<std::mutex> lock{instance->mutex};
+        handle->tree.emplace(*instance->kernel, handle->changes, root);
+        error = handle->tree->watchRoot();
+        if(error) handle->tree = nullptr;
+        else instance->kernel->attach(*handle->tree);
     }
-    instance->kernel->attach(*handle->tree);
-    arrayAppend(instance->handles, handle.get());
+
+    const std::lock_guard<std::mutex> lock{r.mutex};
+    if(!error) arrayAppend(instance->handles, handle.get());
+    unpin(r, *instance);
+    if(error) {
+        close(root);
+        return failOpen(watchError(error));
+    }
     const HANDLE opened = handle.get();
     r.handles.emplace(opened, std::move(handle));
     return opened;
 }
 
 BOOL ReadDirectoryChangesW(const HANDLE directory, void* const buffer, const DWORD bufferLength, const BOOL watchSubtree, const DWORD notifyFilter, DWORD*, OVERLAPPED* const overlapped, const LPOVERLAPPED_COMPLETION_ROUTINE completionRoutine) {
-    /* The handle of a failed open keeps that failure's code, so that the
-       read's failure tells why */
-    if(directory == INVALID_HANDLE_VALUE) return FALSE;
+    if(directory == INVALID_HANDLE_VALUE) return fail(failedOpenError);
     Registry& r = registry();
     const std::lock_guard<std::mutex> lock{r.mutex};
     Handle* const d = find(r, directory);
@@ -316,8 +365,8 @@ BOOL ReadDirectoryChangesW(const HANDLE directory, void* const buffer, const DWO
     d->reading = true;
     if(d->read.thread != d->instance->thread) ++r.foreignReads;
     /* As on Windows, changes already waiting complete the read at the next
-       alertable wait */
-    if(hasWaiting(*d)) d->instance->changed = true;
+       alertable wait, which looks over the instance's reads again */
+    d->instance->changed = true;
     return TRUE;
 }
 
@@ -342,19 +391,27 @@ BOOL CancelIoEx(const HANDLE file, OVERLAPPED* const overlapped) {
 
 BOOL CloseHandle(const HANDLE object) {
     Registry& r = registry();
+    Containers::Pointer<Handle> handle;
+    {
+        const std::lock_guard<std::mutex> lock{r.mutex};
+        const auto found = r.handles.find(object);
+        if(found == r.handles.end()) return fail(ERROR_INVALID_HANDLE);
+        handle = std::move(found->second);
+        r.handles.erase(found);
+        cancelRead(r, *handle);
+        Linux::removeOne(handle->instance->handles, handle.get());
+        ++handle->instance->users;
+    }
+
+    Instance& instance = *handle->instance;
+    {
+        const std::lock_guard<std::mutex> lock{instance.mutex};
+        instance.kernel->detach(*handle->tree);
+        handle->tree = nullptr;
+    }
+    close(handle->root);
     const std::lock_guard<std::mutex> lock{r.mutex};
-    const auto found = r.handles.find(object);
-    if(found == r.handles.end()) return fail(ERROR_INVALID_HANDLE);
-    Handle& handle = *found->second;
-    cancelRead(r, handle);
-    Instance& instance = *handle.instance;
-    instance.kernel->detach(*handle.tree);
-    handle.tree = nullptr;
-    close(handle.root);
-    *std::find(instance.handles.begin(), instance.handles.end(), &handle) = instance.handles.back();
-    arrayRemoveSuffix(instance.handles, 1);
-    r.handles.erase(found);
-    releaseInstance(r, instance);
+    unpin(r, instance);
     return TRUE;
 }
 
@@ -373,12 +430,13 @@ DWORD SleepEx(const DWORD milliseconds, const BOOL alertable) {
     const std::uint64_t thread = currentThread();
     bool readKernel = !milliseconds, ran = false;
     for(;;) {
-        {
-            const std::lock_guard<std::mutex> lock{r.mutex};
-            forEachInstanceOf(r, thread, [&](Instance& instance) {
-                if(instance.kernel->read(!readKernel)) instance.changed = true;
-                completeReads(r, thread, instance);
-            });
+        const Pinned instances{r, thread};
+        for(Instance* const instance: instances) {
+            const std::lock_guard<std::mutex> lock{instance->mutex};
+            const bool changed = instance->kernel->read(!readKernel);
+            const std::lock_guard<std::mutex> registryLock{r.mutex};
+            if(changed) instance->changed = true;
+            completeReads(r, thread, *instance);
         }
         readKernel = false;
         if(runCompletions(thread)) {
@@ -392,12 +450,10 @@ DWORD SleepEx(const DWORD milliseconds, const BOOL alertable) {
         /* A millisecond at most while a rename's first half awaits its
            second, so that a move out of the tree is told soon */
         Containers::Array<pollfd> descriptors;
-        {
-            const std::lock_guard<std::mutex> lock{r.mutex};
-            forEachInstanceOf(r, thread, [&](Instance& instance) {
-                arrayAppend(descriptors, pollfd{instance.kernel->descriptor(), POLLIN, 0});
-                if(instance.kernel->awaitsSecondHalf()) remaining = 1;
-            });
+        for(Instance* const instance: instances) {
+            const std::lock_guard<std::mutex> lock{instance->mutex};
+            arrayAppend(descriptors, pollfd{instance->kernel->descriptor(), POLLIN, 0});
+            if(instance->kernel->awaitsSecondHalf()) remaining = 1;
         }
         /* A signal ends the wait as the time running out would, so that the
            caller can look at what the handler did */

@@ -7,6 +7,12 @@
 #include <thread>
 #include <utility>
 #include <vector>
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 
 #include "QuenfoldEditor/Utils/Platform/DirectoryChanges.h"
@@ -144,16 +150,28 @@ TEST_F(DirectoryChangesLinuxTest, HandleContract) {
         {[&] { return BOOL(CreateFileA(at("missing").data(), 1, 7, nullptr, OPEN_EXISTING, 0x42000000, nullptr) != INVALID_HANDLE_VALUE); }, ERROR_FILE_NOT_FOUND},
         {[&] { return BOOL(CreateFileA(at("missing/w").data(), 1, 7, nullptr, OPEN_EXISTING, 0x42000000, nullptr) != INVALID_HANDLE_VALUE); }, ERROR_PATH_NOT_FOUND},
         {[&] { write("file"); return BOOL(CreateFileA(at("file").data(), 1, 7, nullptr, OPEN_EXISTING, 0x42000000, nullptr) != INVALID_HANDLE_VALUE); }, ERROR_DIRECTORY},
-        /* The handle of a failed open keeps its reason */
-        {[&] { return ReadDirectoryChangesW(INVALID_HANDLE_VALUE, buffer, 16, TRUE, 0x53, nullptr, &other, Reader::completed); }, ERROR_DIRECTORY},
+        /* The invalid handle keeps the reason of the thread's last failed
+           open, whatever failed since */
+        {[&] {
+            write("file");
+            CreateFileA(at("file").data(), 1, 7, nullptr, OPEN_EXISTING, 0x42000000, nullptr);
+            CancelIo(nullptr);
+            return ReadDirectoryChangesW(INVALID_HANDLE_VALUE, buffer, 16, TRUE, 0x53, nullptr, &other, Reader::completed);
+        }, ERROR_DIRECTORY},
     };
     for(const auto& failure: failures) {
         EXPECT_EQ(failure.call(), FALSE);
         EXPECT_EQ(GetLastError(), failure.error);
     }
-    DWORD errorInOtherThread = 1;
-    std::thread{[&] { errorInOtherThread = GetLastError(); }}.join();
+    DWORD errorInOtherThread = 1, readErrorInOtherThread = 0;
+    std::thread{[&] {
+        errorInOtherThread = GetLastError();
+        ReadDirectoryChangesW(INVALID_HANDLE_VALUE, buffer, 16, TRUE, 0x53, nullptr, &other, Reader::completed);
+        readErrorInOtherThread = GetLastError();
+    }}.join();
     EXPECT_EQ(errorInOtherThread, 0u);
+    /* No open failed there: the handle is only invalid */
+    EXPECT_EQ(readErrorInOtherThread, ERROR_INVALID_HANDLE);
 
     Reader reader{at("w")};
     EXPECT_EQ(reader.arm(), FALSE);
@@ -180,6 +198,25 @@ TEST_F(DirectoryChangesLinuxTest, HandleContract) {
     EXPECT_EQ(reader.completions, (std::vector<Completion>(3, {ERROR_OPERATION_ABORTED, 0, {}})));
     EXPECT_EQ(CloseHandle(reader.handle), FALSE);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+/* Without /proc no watch can be added; the directory is there all the same,
+   and the open never says it is missing */
+TEST_F(DirectoryChangesLinuxTest, WatchRefusedWithoutProc) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if(!child) {
+        /* In namespaces of its own, less privileged, so that nothing mounted
+           there reaches the rest of the system */
+        if(unshare(CLONE_NEWUSER|CLONE_NEWNS) != 0 || mount("none", "/proc", "tmpfs", 0, nullptr) != 0) _exit(255);
+        const HANDLE handle = CreateFileA(at("w").data(), 1, 7, nullptr, OPEN_EXISTING, 0x42000000, nullptr);
+        _exit(handle == INVALID_HANDLE_VALUE ? int(GetLastError()) : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if(WEXITSTATUS(status) == 255) GTEST_SKIP() << "no mount namespace of our own";
+    EXPECT_EQ(WEXITSTATUS(status), int(ERROR_GEN_FAILURE));
 }
 
 TEST_F(DirectoryChangesLinuxTest, CompletionsOnIssuingThreadOnly) {

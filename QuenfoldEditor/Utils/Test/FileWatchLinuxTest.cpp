@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <gtest/gtest.h>
 
@@ -175,6 +176,12 @@ TEST_F(FileWatchLinuxTest, RootRenamed) {
 
 /* Far more than the per-user limit of inotify instances */
 TEST_F(FileWatchLinuxTest, ThousandDirectories) {
+    /* One descriptor for each: away from the edge of the usual soft limit of
+       1,024 */
+    rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit raised{std::max<rlim_t>(limit.rlim_cur, std::min<rlim_t>(limit.rlim_max, 4096)), limit.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
     const std::size_t descriptors = openDescriptors();
     {
         FileWatch watcher;
@@ -192,6 +199,7 @@ TEST_F(FileWatchLinuxTest, ThousandDirectories) {
         EXPECT_EQ(log, (std::vector<Change>{{"many/0-/first", Event::Add}, {"many/999-/last", Event::Add}}));
     }
     EXPECT_EQ(openDescriptors(), descriptors);
+    setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 /* Returns when a change arrives and not before; or when the time is up */

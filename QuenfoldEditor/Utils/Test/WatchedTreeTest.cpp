@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
@@ -68,16 +70,31 @@ struct Directories: DirectorySystem {
 
     std::uint64_t fence() override { return sequence; }
     int open(const int directory, const Containers::StringView name) override {
-        const std::map<std::string, int>& in = entries[descriptors.at(directory)];
-        const auto found = in.find(std::string{name.data(), name.size()});
-        if(!name.isEmpty() && found == in.end()) return -1;
-        descriptors[++lastDescriptor] = name.isEmpty() ? descriptors.at(directory) : found->second;
+        const int inode = descriptors.at(directory);
+        int opened = name.isEmpty() ? inode : -1;
+        if(name == "..") {
+            for(std::size_t i = 0; i != entries.size(); ++i)
+                for(const auto& entry: entries[i]) if(entry.second == inode) opened = int(i);
+        } else if(!name.isEmpty()) {
+            const auto found = entries[inode].find(std::string{name.data(), name.size()});
+            if(found != entries[inode].end()) opened = found->second;
+        }
+        if(opened < 0) {
+            errno = ENOENT;
+            return -1;
+        }
+        descriptors[++lastDescriptor] = opened;
+        mostOpen = std::max(mostOpen, descriptors.size());
         return lastDescriptor;
     }
     void close(const int directory) override { descriptors.erase(directory); }
     Identity identity(const int directory) override { return {0, std::uint64_t(descriptors.at(directory))}; }
     bool list(const int directory, Containers::Array<Entry>& out) override {
         if(duringListing) std::exchange(duringListing, nullptr)();
+        if(unlistable.count(descriptors.at(directory))) {
+            errno = EMFILE;
+            return false;
+        }
         for(const auto& entry: entries[descriptors.at(directory)]) arrayAppend(out, Entry{entry.first.data(), true});
         return true;
     }
@@ -95,6 +112,9 @@ struct Directories: DirectorySystem {
     /* Entries by inode, every entry a directory */
     std::vector<std::map<std::string, int>> entries{{{"w", 1}, {"out", 2}}, {}, {}};
     std::map<int, int> descriptors{{3, 1}};
+    std::size_t mostOpen = 1;
+    /* Inodes whose listing fails, as when out of descriptors */
+    std::set<int> unlistable;
     std::set<int> watched;
     std::deque<Event> queued;
     /* Run once, by the next listing before it reads */
@@ -178,10 +198,56 @@ TEST(WatchedTree, EventsBehindTheDisk) {
     EXPECT_TRUE(directories.watched.empty());
 }
 
-TEST(WatchedTree, ChangeRecords) {
-    EXPECT_EQ(recordNameLength("d/\xc3\xa9\xf0\x9f\x98\x80"), 5);
-    for(const char* name: {"a\\b", "\xff", "\xc3", "\xed\xa0\x80", "\xc0\xaf"}) EXPECT_EQ(recordNameLength(name), -1) << name;
+/* Out of descriptors: watching fails, and once watching, the reader is told
+   that changes were lost, as of a kernel overflow */
+TEST(WatchedTree, ListingFailed) {
+    Directories directories;
+    directories.mkdir("w", "a");
+    directories.mkdir("w/a", "b");
+    directories.unlistable.insert(directories.at("w/a"));
+    ChangeQueue changes;
+    {
+        WatchedTree tree{directories, changes, 3};
+        EXPECT_EQ(tree.watchRoot(), EMFILE);
+    }
+    EXPECT_TRUE(directories.watched.empty());
 
+    directories.unlistable.clear();
+    WatchedTree tree{directories, changes, 3};
+    ASSERT_EQ(tree.watchRoot(), 0);
+    directories.mkdir("out", "n");
+    directories.mkdir("out/n", "m");
+    directories.unlistable.insert(directories.at("out/n/m"));
+    directories.rename("out", "n", "w", "n");
+    directories.deliver(tree);
+    EXPECT_EQ(take(changes), "1 n\n1 n\\m\n3 n\nlost\n");
+}
+
+/* However deep, walked and dropped with a few directories open at a time:
+   the tree's, the root's, and at most three on the way */
+TEST(WatchedTree, DeepTree) {
+    Directories directories;
+    constexpr std::size_t Depth = 2000;
+    for(int parent = directories.at("w"); directories.entries.size() != Depth + 3; ) {
+        directories.entries.emplace_back();
+        parent = directories.entries[parent]["d"] = int(directories.entries.size() - 1);
+    }
+    ChangeQueue changes;
+    {
+        WatchedTree tree{directories, changes, 3};
+        ASSERT_EQ(tree.watchRoot(), 0);
+        EXPECT_EQ(tree.watchCount(), Depth + 1);
+        EXPECT_EQ(directories.mostOpen, 5u);
+        directories.rename("w", "d", "out", "d");
+        directories.deliver(tree);
+        EXPECT_EQ(take(changes), "2 d\n");
+        EXPECT_EQ(tree.watchCount(), 1u);
+    }
+    EXPECT_TRUE(directories.watched.empty());
+    EXPECT_EQ(directories.descriptors.size(), 1u);
+}
+
+TEST(WatchedTree, ChangeRecords) {
     /* Spelled as Windows spells them; a record one byte short of room waits
        for the next read */
     ChangeQueue changes;
@@ -191,9 +257,13 @@ TEST(WatchedTree, ChangeRecords) {
     EXPECT_EQ(recordLines(buffer, changes.take(buffer, sizeof(buffer)).bytes), "1 a\n");
     EXPECT_EQ(take(changes), "3 d\\<e9><d83d><de00>\n");
 
-    /* An unwritable path is dropped, a loss told where it happened */
-    changes.append(1, "a\\b");
-    EXPECT_EQ(take(changes), "");
+    /* An unwritable path is dropped, even when too long for any buffer,
+       where a name that can be written would be lost; a loss is told where
+       it happened */
+    for(const std::string& name: std::vector<std::string>{"a\\b", "\xff", "\xc3", "\xed\xa0\x80", "\xc0\xaf", std::string(3000, 'n') + "\xff"}) {
+        changes.append(1, name.data());
+        EXPECT_EQ(take(changes), "") << name;
+    }
     changes.append(1, "x");
     changes.appendLoss();
     changes.append(2, "x");

@@ -50,13 +50,8 @@ template<class F> bool forEachUtf16Unit(const Containers::StringView path, F&& f
 
 }
 
-std::ptrdiff_t recordNameLength(const Containers::StringView path) {
-    std::ptrdiff_t units = 0;
-    return forEachUtf16Unit(path, [&](char16_t) { ++units; }) ? units : -1;
-}
-
-void ChangeQueue::append(const DWORD action, const Containers::StringView path) {
-    arrayAppend(_changes, Change{action, path});
+void ChangeQueue::append(const DWORD action, Containers::String path) {
+    arrayAppend(_changes, Change{action, std::move(path)});
 }
 
 void ChangeQueue::appendLoss() {
@@ -75,10 +70,18 @@ ChangeQueue::Taken ChangeQueue::take(char* const buffer, const std::size_t size)
     bool lost = false;
     for(; !isEmpty() && _changes[_begin].action != Loss; ++_begin) {
         const Change& change = _changes[_begin];
-        const std::ptrdiff_t units = recordNameLength(change.path);
-        if(units < 0) continue;
         const std::size_t offset = (end + 3) & ~std::size_t{3};
-        if(offset + RecordHeaderSize + 2*units > size) {
+        const std::size_t nameOffset = offset + RecordHeaderSize;
+        /* The name is written in one pass, as far as it fits, and counted
+           to its end, which says whether it fits at all */
+        const std::size_t room = nameOffset < size ? (size - nameOffset)/2 : 0;
+        std::size_t units = 0;
+        const bool writable = forEachUtf16Unit(change.path, [&](const char16_t unit) {
+            if(units < room) std::memcpy(buffer + nameOffset + 2*units, &unit, sizeof(unit));
+            ++units;
+        });
+        if(!writable) continue;
+        if(nameOffset + 2*units > size) {
             /* The first record alone does not fit: it is lost, the rest
                waits for the next read */
             if(!previous) {
@@ -92,17 +95,12 @@ ChangeQueue::Taken ChangeQueue::take(char* const buffer, const std::size_t size)
         char* const entry = buffer + offset;
         const DWORD header[]{0, change.action, DWORD(2*units)};
         std::memcpy(entry, header, RecordHeaderSize);
-        char* name = entry + RecordHeaderSize;
-        forEachUtf16Unit(change.path, [&](const char16_t unit) {
-            std::memcpy(name, &unit, sizeof(unit));
-            name += sizeof(unit);
-        });
         if(previous) {
             const DWORD next = DWORD(entry - previous);
             std::memcpy(previous, &next, sizeof(next));
         }
         previous = entry;
-        end = name - buffer;
+        end = nameOffset + 2*units;
     }
     compact();
     return {previous || lost, DWORD(end)};

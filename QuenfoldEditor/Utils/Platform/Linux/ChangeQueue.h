@@ -24,7 +24,7 @@ class ChangeQueue {
 
         /* A FILE_ACTION_* and the path relative to the watched directory,
            '/' between components */
-        void append(DWORD action, Corrade::Containers::StringView path);
+        void append(DWORD action, Corrade::Containers::String path);
 
         /* Marks where changes were lost */
         void appendLoss();
@@ -33,8 +33,9 @@ class ChangeQueue {
 
         /* Writes the waiting records that fit into size bytes at buffer,
            DWORD-aligned and chained by NextEntryOffset, up to the next loss.
-           A path that a record cannot spell is dropped; a record larger than
-           the whole buffer is lost. */
+           A path that a record cannot spell, with a backslash in a name or
+           bytes that are not UTF-8, is dropped; a record larger than the
+           whole buffer is lost. */
         Taken take(char* buffer, std::size_t size);
 
     private:
@@ -48,11 +49,6 @@ class ChangeQueue {
         Corrade::Containers::Array<Change> _changes;
         std::size_t _begin = 0;
 };
-
-/* Number of UTF-16 units of the path as a record name, with '\' between
-   components, or -1 when that would not give the path back: a backslash
-   in a name, or bytes that are not UTF-8 */
-std::ptrdiff_t recordNameLength(Corrade::Containers::StringView path);
 
 }}}
 

@@ -5,7 +5,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <utility>
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,6 +12,8 @@
 #include <unistd.h>
 #include <Corrade/Containers/GrowableArray.h>
 #include <Corrade/Containers/StringView.h>
+
+#include "QuenfoldEditor/Utils/Platform/Linux/Helpers.h"
 
 namespace QuenfoldEngine { namespace Platform { namespace Linux {
 
@@ -31,20 +32,6 @@ constexpr std::size_t LargestEvent = sizeof(inotify_event) + NAME_MAX + 1;
 /* The longest the kernel is given to queue a rename's second half after the
    first, in nanoseconds */
 constexpr std::int64_t RenameHalvesApart = 1000000;
-
-/* Monotonic, in nanoseconds */
-std::int64_t now() {
-    timespec time;
-    clock_gettime(CLOCK_MONOTONIC, &time);
-    return std::int64_t(time.tv_sec)*1000000000 + time.tv_nsec;
-}
-
-template<class T> void removeOne(Containers::Array<T*>& array, T* const value) {
-    T** const found = std::find(array.begin(), array.end(), value);
-    if(found == array.end()) return;
-    *found = array.back();
-    arrayRemoveSuffix(array, 1);
-}
 
 template<class T> void appendUnique(Containers::Array<T*>& array, T* const value) {
     if(std::find(array.begin(), array.end(), value) == array.end()) arrayAppend(array, value);
@@ -166,12 +153,12 @@ void InotifyInstance::settleFirstHalf() {
 /* To the trees of both sides; without a second half, the move left the
    directories watched: its other side is -1 */
 void InotifyInstance::dispatchMove(const Event& from, const Event* const to) {
-    Containers::Array<WatchedTree*> trees;
+    arrayRemoveSuffix(_recipients, _recipients.size());
     for(const int watch: {from.watch, to ? to->watch : -1}) {
         const auto found = _users.find(watch);
-        if(found != _users.end()) for(WatchedTree* const tree: found->second) appendUnique(trees, tree);
+        if(found != _users.end()) for(WatchedTree* const tree: found->second) appendUnique(_recipients, tree);
     }
-    for(WatchedTree* const tree: trees) {
+    for(WatchedTree* const tree: _recipients) {
         touch(*tree);
         tree->moved(from.place(), to ? to->place() : Place{from.sequence, -1, {}}, from.mask & IN_ISDIR);
     }
@@ -218,10 +205,10 @@ void InotifyInstance::dispatch(const Event& event) {
     }
 
     /* A copy: the trees add and drop watches as they go */
-    Containers::Array<WatchedTree*> users;
-    for(WatchedTree* const tree: found->second) arrayAppend(users, tree);
+    arrayRemoveSuffix(_recipients, _recipients.size());
+    arrayAppend(_recipients, found->second);
     const bool isDirectory = event.mask & IN_ISDIR;
-    for(WatchedTree* const tree: users) {
+    for(WatchedTree* const tree: _recipients) {
         touch(*tree);
         if(event.mask & IN_MOVED_TO) tree->moved({event.sequence, -1, {}}, event.place(), isDirectory);
         else if(event.mask & IN_CREATE) tree->created(event.place(), isDirectory);
@@ -249,10 +236,13 @@ bool InotifyInstance::list(const int directory, Containers::Array<Entry>& entrie
     const int own = dup(directory);
     DIR* const listing = own < 0 ? nullptr : fdopendir(own);
     if(!listing) {
+        const int error = errno;
         if(own >= 0) ::close(own);
+        errno = error;
         return false;
     }
-    while(const dirent* const entry = readdir(listing)) {
+    /* The end of the listing leaves errno alone, a failure sets it */
+    for(errno = 0; const dirent* const entry = readdir(listing); errno = 0) {
         const Containers::StringView name = entry->d_name;
         if(name == "." || name == "..") continue;
         bool isDirectory = entry->d_type == DT_DIR;
@@ -262,8 +252,10 @@ bool InotifyInstance::list(const int directory, Containers::Array<Entry>& entrie
         }
         arrayAppend(entries, Entry{name, isDirectory});
     }
+    const int error = errno;
     closedir(listing);
-    return true;
+    errno = error;
+    return !error;
 }
 
 /* Attribute changes are not asked for, set times are: the kernel stamps the

@@ -86,6 +86,9 @@ class InotifyInstance: public DirectorySystem {
         Corrade::Containers::Array<WatchedTree*> _trees;
         /* Trees given events since they last caught up */
         Corrade::Containers::Array<WatchedTree*> _touched;
+        /* The trees an event is for, kept from one event to the next so
+           that handling one allocates nothing */
+        Corrade::Containers::Array<WatchedTree*> _recipients;
         Corrade::Containers::Optional<FirstHalf> _firstHalf;
         /* Events read from the kernel and not handled yet, as it wrote them,
            from _queueBegin on */

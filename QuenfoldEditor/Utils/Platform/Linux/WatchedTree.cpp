@@ -22,18 +22,48 @@ std::string key(const Containers::StringView name) {
     return {name.data(), name.size()};
 }
 
-/* A closed descriptor, whatever happens in between */
+/* Out of descriptors or memory: what cannot be watched or listed for that
+   has its changes lost */
+bool isShortage(const int error) {
+    return error == EMFILE || error == ENFILE || error == ENOMEM;
+}
+
+/* A descriptor closed by its last owner, whatever happens in between */
 class OpenDirectory {
     public:
-        explicit OpenDirectory(DirectorySystem& system, const int descriptor): _system{system}, _descriptor{descriptor} {}
-        ~OpenDirectory() { if(_descriptor >= 0) _system.close(_descriptor); }
+        /* None */
+        OpenDirectory() = default;
+        explicit OpenDirectory(DirectorySystem& system, const int descriptor): _system{&system}, _descriptor{descriptor} {}
+        ~OpenDirectory() { if(_descriptor >= 0) _system->close(_descriptor); }
         OpenDirectory(const OpenDirectory&) = delete;
+        OpenDirectory(OpenDirectory&& other) noexcept: _system{other._system}, _descriptor{std::exchange(other._descriptor, -1)} {}
         OpenDirectory& operator=(const OpenDirectory&) = delete;
+        /* The descriptor replaced goes with the other */
+        OpenDirectory& operator=(OpenDirectory&& other) noexcept {
+            std::swap(_system, other._system);
+            std::swap(_descriptor, other._descriptor);
+            return *this;
+        }
         operator int() const { return _descriptor; }
+        /* For the caller to close */
+        int release() { return std::exchange(_descriptor, -1); }
 
     private:
-        DirectorySystem& _system;
-        int _descriptor;
+        DirectorySystem* _system{};
+        int _descriptor = -1;
+};
+
+/* A directory being listed: what the listing found and how far the walk
+   has gone through it */
+struct Listing {
+    std::size_t node;
+    std::uint64_t number;
+    bool eventsCameMeanwhile;
+    Containers::Array<DirectorySystem::Entry> entries;
+    std::size_t next;
+    /* None for the first, whose directory is the caller's; the others'
+       are closed while the walk is two directories further down */
+    OpenDirectory directory;
 };
 
 /* A directory entry by the watch of its directory and its name */
@@ -78,7 +108,7 @@ int WatchedTree::watchRoot() {
     const int watch = _system.acquireWatch(root, *this);
     if(watch < 0) return errno;
     setWatch(0, watch, root);
-    return list(0, root, false, 0);
+    return list(0, root, false);
 }
 
 /* In place of a directory of that name the tree had there */
@@ -98,18 +128,24 @@ std::size_t WatchedTree::addNode(const std::size_t parent, const Containers::Str
     return node;
 }
 
-/* With everything below it; the root is never dropped */
-void WatchedTree::dropNode(const std::size_t node) {
-    while(!_nodes[node].children.empty()) dropNode(_nodes[node].children.begin()->second);
-    Node& dropped = _nodes[node];
-    if(dropped.watch >= 0) {
-        _nodeByWatch.erase(dropped.watch);
-        _system.releaseWatch(dropped.watch, *this);
+/* With everything below it, however deep; the root is never dropped */
+void WatchedTree::dropNode(const std::size_t top) {
+    if(_nodes[top].parent != NoNode) _nodes[_nodes[top].parent].children.erase(key(_nodes[top].name));
+    Containers::Array<std::size_t> dropping;
+    arrayAppend(dropping, top);
+    while(!dropping.isEmpty()) {
+        const std::size_t node = dropping.back();
+        arrayRemoveSuffix(dropping, 1);
+        Node& dropped = _nodes[node];
+        for(const auto& child: dropped.children) arrayAppend(dropping, child.second);
+        if(dropped.watch >= 0) {
+            _nodeByWatch.erase(dropped.watch);
+            _system.releaseWatch(dropped.watch, *this);
+        }
+        _unreached.erase(node);
+        dropped = Node{};
+        arrayAppend(_freeNodes, node);
     }
-    _unreached.erase(node);
-    if(dropped.parent != NoNode) _nodes[dropped.parent].children.erase(key(dropped.name));
-    dropped = Node{};
-    arrayAppend(_freeNodes, node);
 }
 
 /* In place of a directory of that name the tree had there, which is out of
@@ -164,15 +200,28 @@ Containers::String WatchedTree::path(const std::size_t parent, const Containers:
    one the tree knows, so that a name taken by another directory before the
    events tell of it is never followed */
 int WatchedTree::openNode(const std::size_t node) {
-    if(!node) return _system.open(_rootDirectory, {});
-    const OpenDirectory parent{_system, openNode(_nodes[node].parent)};
-    if(parent < 0) return -1;
-    const int directory = _system.open(parent, _nodes[node].name);
-    if(directory >= 0 && _nodes[node].hasIdentity && !(_system.identity(directory) == _nodes[node].identity)) {
-        _system.close(directory);
-        return -1;
+    Containers::Array<std::size_t> way;
+    for(std::size_t i = node; i; i = _nodes[i].parent) arrayAppend(way, i);
+    OpenDirectory directory{_system, _system.open(_rootDirectory, {})};
+    for(std::size_t i = way.size(); i && directory >= 0; --i) {
+        const Node& next = _nodes[way[i - 1]];
+        directory = OpenDirectory{_system, _system.open(directory, next.name)};
+        if(directory >= 0 && next.hasIdentity && !(_system.identity(directory) == next.identity))
+            directory = OpenDirectory{};
     }
-    return directory;
+    return directory.release();
+}
+
+/* A directory that a walk left further up, found again from one of its
+   subdirectories on the way back; or, when that one moved meanwhile, by its
+   names from the root */
+int WatchedTree::reopen(const std::size_t node, const int subdirectory) {
+    if(subdirectory >= 0) {
+        const int parent = _system.open(subdirectory, "..");
+        if(parent >= 0 && _system.identity(parent) == _nodes[node].identity) return parent;
+        if(parent >= 0) _system.close(parent);
+    }
+    return openNode(node);
 }
 
 void WatchedTree::record(const DWORD action, const std::size_t parent, const Containers::StringView name) {
@@ -182,8 +231,9 @@ void WatchedTree::record(const DWORD action, const std::size_t parent, const Con
 /* Windows also reports the new last-write time of a directory below the
    root whose entries were added, removed or renamed */
 void WatchedTree::recordEntry(const DWORD action, const std::size_t parent, const Containers::StringView name) {
-    record(action, parent, name);
-    if(parent) _changes.append(FILE_ACTION_MODIFIED, path(parent));
+    Containers::String directory = path(parent);
+    _changes.append(action, Utility::Path::join(directory, name));
+    if(parent) _changes.append(FILE_ACTION_MODIFIED, std::move(directory));
 }
 
 /* A directory created or moved in, told already. Listed once the events
@@ -199,35 +249,46 @@ void WatchedTree::appeared(const std::size_t parent, const Containers::StringVie
 void WatchedTree::reach(const std::size_t node) {
     errno = 0;
     const OpenDirectory directory{_system, openNode(node)};
-    if(directory < 0) {
+    if(directory < 0 && !isShortage(errno)) {
         if(errno == EACCES || errno == EPERM) _unreached.erase(node);
         return;
     }
     _unreached.erase(node);
-    const Containers::String name = _nodes[node].name;
-    /* Without a watch its changes would go unreported: the reader is told,
-       as of a kernel overflow */
-    if(place(_nodes[node].parent, name, directory, true, NoNode) == ENOSPC) _changes.appendLoss();
+    int error = 0;
+    if(directory < 0) error = errno;
+    else {
+        const Containers::String name = _nodes[node].name;
+        const std::size_t placed = place(_nodes[node].parent, name, directory, true, NoNode, error);
+        if(placed != NoNode) error = list(placed, directory, true);
+    }
+    /* Its changes would go unreported: the reader is told, as of a kernel
+       overflow */
+    if(error) _changes.appendLoss();
 }
 
 /* The open directory, found at that name, becomes part of the tree there,
-   watched and listed with everything below it. A directory the tree has
-   elsewhere moves here; unless it was inside top, the directory being
-   listed, it is reported gone from there, since the events that took it
-   here may never tell. Returns the errno of a failed watch. */
-int WatchedTree::place(const std::size_t parent, const Containers::StringView name, const int directory, const bool report, const std::size_t top) {
+   with a watch. A directory the tree has elsewhere moves here; unless it
+   was inside top, the directory being listed, it is reported gone from
+   there, since the events that took it here may never tell. Returns the
+   node, to be listed; or NoNode for a directory above mounted here again,
+   or for one that cannot be watched, with the errno in error when that
+   loses changes. */
+std::size_t WatchedTree::place(const std::size_t parent, const Containers::StringView name, const int directory, const bool report, const std::size_t top, int& error) {
     const int watch = _system.acquireWatch(directory, *this);
-    if(watch < 0) return errno;
+    if(watch < 0) {
+        if(errno == ENOSPC || isShortage(errno)) error = errno;
+        return NoNode;
+    }
     const auto known = _nodeByWatch.find(watch);
     if(known == _nodeByWatch.end()) {
         const std::size_t node = addNode(parent, name);
         setWatch(node, watch, directory);
-        return list(node, directory, report, top == NoNode ? node : top);
+        return node;
     }
 
     const std::size_t node = known->second;
     /* A directory above mounted here again */
-    if(isAncestor(node, parent)) return 0;
+    if(isAncestor(node, parent)) return NoNode;
     if(child(parent, name) != node) {
         if(report && (top == NoNode || !isAncestor(top, node))) {
             const std::size_t from = _nodes[node].parent;
@@ -236,35 +297,85 @@ int WatchedTree::place(const std::size_t parent, const Containers::StringView na
         }
         moveNode(node, parent, name);
     }
-    return list(node, directory, report, top == NoNode ? node : top);
+    return node;
 }
 
-/* Lists the directory as it is now, every entry reported as added with
-   report. The events of its watch queued before are overtaken. So are those
+/* A directory that a listing found and could not go into now: listed once
+   the events have caught up */
+void WatchedTree::defer(const std::size_t parent, const Containers::StringView name, const std::uint64_t listing) {
+    std::size_t node = child(parent, name);
+    if(node == NoNode) node = addNode(parent, name);
+    _nodes[node].foundBy = listing;
+    _unreached.insert(node);
+}
+
+/* Lists the open directory as it is now and everything below it, depth
+   first, every entry reported as added with report. The events of each
+   directory's watch queued before its listing are overtaken. So are those
    that took away the directories the tree had in it and that are not there
-   any more: they go. */
-int WatchedTree::list(const std::size_t node, const int directory, const bool report, const std::size_t top) {
-    _nodes[node].listedFrom = _system.fence();
-    Containers::Array<DirectorySystem::Entry> entries;
-    _system.list(directory, entries);
-    const bool eventsCameMeanwhile = _system.fence() != _nodes[node].listedFrom;
-    const std::uint64_t listing = ++_listings;
-    for(const DirectorySystem::Entry& entry: entries) {
-        if(report && (!eventsCameMeanwhile || _listed.insert(entryKey(_nodes[node].watch, entry.name)).second))
+   any more: they go. However deep the tree, no more than three directories
+   are open at a time besides the caller's. Returns the errno that lost
+   changes: the kernel's watches, or the descriptors or memory to open or
+   list a directory, running out. */
+int WatchedTree::list(const std::size_t top, const int topDirectory, const bool report) {
+    Containers::Array<Listing> listings;
+    const auto descriptor = [&](const std::size_t i) {
+        return i ? int(listings[i].directory) : topDirectory;
+    };
+    const auto begin = [&](const std::size_t node, const int directory, OpenDirectory owned) {
+        _nodes[node].listedFrom = _system.fence();
+        Containers::Array<DirectorySystem::Entry> entries;
+        if(!_system.list(directory, entries)) return errno;
+        const bool eventsCameMeanwhile = _system.fence() != _nodes[node].listedFrom;
+        arrayAppend(listings, Listing{node, ++_listings, eventsCameMeanwhile, std::move(entries), 0, std::move(owned)});
+        /* Found again from the one below it on the way up */
+        if(listings.size() > 3) listings[listings.size() - 3].directory = OpenDirectory{};
+        return 0;
+    };
+    if(const int error = begin(top, topDirectory, OpenDirectory{})) return error;
+
+    while(!listings.isEmpty()) {
+        const std::size_t i = listings.size() - 1;
+        Listing& listing = listings[i];
+        const std::size_t node = listing.node;
+        if(listing.next == listing.entries.size()) {
+            Containers::Array<std::size_t> gone;
+            for(const auto& known: _nodes[node].children)
+                if(_nodes[known.second].foundBy != listing.number) arrayAppend(gone, known.second);
+            for(const std::size_t known: gone) dropNode(known);
+            if(i > 1 && listings[i - 1].directory < 0)
+                listings[i - 1].directory = OpenDirectory{_system, reopen(listings[i - 1].node, listing.directory)};
+            arrayRemoveSuffix(listings, 1);
+            continue;
+        }
+
+        const DirectorySystem::Entry& entry = listing.entries[listing.next++];
+        if(report && (!listing.eventsCameMeanwhile || _listed.insert(entryKey(_nodes[node].watch, entry.name)).second))
             recordEntry(FILE_ACTION_ADDED, node, entry.name);
         if(!entry.isDirectory) continue;
-        /* Gone again: its own events tell */
-        const OpenDirectory opened{_system, _system.open(directory, entry.name)};
-        if(opened < 0) continue;
-        if(place(node, entry.name, opened, report, top) == ENOSPC) return ENOSPC;
+        /* The way back up was lost to moves the events are yet to tell */
+        if(descriptor(i) < 0) {
+            defer(node, entry.name, listing.number);
+            continue;
+        }
+        errno = 0;
+        OpenDirectory opened{_system, _system.open(descriptor(i), entry.name)};
+        if(opened < 0) {
+            /* Gone again, its own events tell; or unreadable, and nothing
+               will */
+            if(isShortage(errno)) return errno;
+            continue;
+        }
+        int error = 0;
+        const std::size_t placed = place(node, entry.name, opened, report, top, error);
+        if(error) return error;
         const std::size_t found = child(node, entry.name);
-        if(found != NoNode) _nodes[found].foundBy = listing;
+        if(found != NoNode) _nodes[found].foundBy = listing.number;
+        if(placed == NoNode) continue;
+        /* Taken before the descriptor moves into the new listing */
+        const int directory = opened;
+        if(const int failed = begin(placed, directory, std::move(opened))) return failed;
     }
-
-    Containers::Array<std::size_t> gone;
-    for(const auto& known: _nodes[node].children)
-        if(_nodes[known.second].foundBy != listing) arrayAppend(gone, known.second);
-    for(const std::size_t known: gone) dropNode(known);
     return 0;
 }
 
@@ -341,10 +452,6 @@ void WatchedTree::watchLost(const int watch) {
     const std::size_t node = found->second;
     _nodeByWatch.erase(found);
     _nodes[node].watch = -1;
-    if(!node) {
-        _rootGone = true;
-        return;
-    }
     /* Deleted, and its removal is on the way; or a file system unmounted
        from it, which leaves another directory in its place */
     _nodes[node].hasIdentity = false;

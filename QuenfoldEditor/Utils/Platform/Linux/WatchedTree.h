@@ -51,13 +51,15 @@ class DirectorySystem {
         /* The number the next event queued gets: every event queued before
            the call has a lower one */
         virtual std::uint64_t fence() = 0;
-        /* The directory at name in the open directory, or the directory
-           itself again for an empty name, never through a symbolic link;
-           -1 when there is no such directory */
+        /* The directory at name in the open directory, its parent for
+           "..", or the directory itself again for an empty name, never
+           through a symbolic link; -1 with errno set when it cannot be
+           opened */
         virtual int open(int directory, Corrade::Containers::StringView name) = 0;
         virtual void close(int directory) = 0;
         virtual Identity identity(int directory) = 0;
-        /* Every entry but . and .., appended; false when unreadable */
+        /* Every entry but . and .., appended; false with errno set when
+           unreadable */
         virtual bool list(int directory, Corrade::Containers::Array<Entry>& entries) = 0;
         /* Whether the entry's last-write time was just set to now, which is
            what an attribute change must have been to count as a write */
@@ -77,7 +79,9 @@ class DirectorySystem {
    path the tree has for it is the one it has now. */
 class WatchedTree {
     public:
-        /* No watch yet: the tree starts with watchRoot() */
+        /* No watch yet: the tree starts with watchRoot(). The root
+           directory stays open while the tree lives, which keeps the kernel
+           from ever dropping its watch, even once it is deleted. */
         explicit WatchedTree(DirectorySystem& system, ChangeQueue& changes, int rootDirectory);
 
         /* Releases every watch */
@@ -87,8 +91,9 @@ class WatchedTree {
         WatchedTree& operator=(const WatchedTree&) = delete;
 
         /* Watches the root and every directory below it, reporting nothing.
-           Returns 0, or the errno that kept the root from being watched or
-           that ended the kernel's watches (ENOSPC). */
+           Returns 0, or the errno that kept the root from being watched or a
+           directory from being watched or listed: the kernel's watches
+           (ENOSPC), the process's descriptors or memory running out. */
         int watchRoot();
 
         /* Kernel events */
@@ -98,7 +103,8 @@ class WatchedTree {
         /* With a watch of -1 for the side outside the tree: a move into the
            tree or out of it */
         void moved(const Place& from, const Place& to, bool isDirectory);
-        /* The kernel dropped the watch: its directory is gone */
+        /* The kernel dropped the watch of a directory below the root: it
+           is gone */
         void watchLost(int watch);
         /* The kernel dropped events */
         void overflowed();
@@ -108,7 +114,6 @@ class WatchedTree {
            reached are tried again */
         void caughtUp(bool renameHalfWaits);
 
-        bool isRootGone() const { return _rootGone; }
         /* Directories of the tree with a kernel watch, the root included */
         std::size_t watchCount() const { return _nodeByWatch.size(); }
 
@@ -116,7 +121,7 @@ class WatchedTree {
         struct Node;
 
         std::size_t addNode(std::size_t parent, Corrade::Containers::StringView name);
-        void dropNode(std::size_t node);
+        void dropNode(std::size_t top);
         void moveNode(std::size_t node, std::size_t parent, Corrade::Containers::StringView name);
         void setWatch(std::size_t node, int watch, int directory);
         bool isAncestor(std::size_t ancestor, std::size_t node) const;
@@ -125,12 +130,14 @@ class WatchedTree {
         Corrade::Containers::String path(std::size_t node) const;
         Corrade::Containers::String path(std::size_t parent, Corrade::Containers::StringView name) const;
         int openNode(std::size_t node);
+        int reopen(std::size_t node, int subdirectory);
         void record(DWORD action, std::size_t parent, Corrade::Containers::StringView name);
         void recordEntry(DWORD action, std::size_t parent, Corrade::Containers::StringView name);
         void appeared(std::size_t parent, Corrade::Containers::StringView name);
         void reach(std::size_t node);
-        int place(std::size_t parent, Corrade::Containers::StringView name, int directory, bool report, std::size_t top);
-        int list(std::size_t node, int directory, bool report, std::size_t top);
+        std::size_t place(std::size_t parent, Corrade::Containers::StringView name, int directory, bool report, std::size_t top, int& error);
+        void defer(std::size_t parent, Corrade::Containers::StringView name, std::uint64_t listing);
+        int list(std::size_t top, int topDirectory, bool report);
         bool wasListed(const Place& place);
 
         DirectorySystem& _system;
@@ -140,8 +147,9 @@ class WatchedTree {
         Corrade::Containers::Array<Node> _nodes;
         Corrade::Containers::Array<std::size_t> _freeNodes;
         std::unordered_map<int, std::size_t> _nodeByWatch;
-        /* Directories that appeared or lost their watch, to watch and list
-           once the events have caught up, in a repeatable order */
+        /* Directories that appeared, lost their watch or that a listing
+           could not go into, to watch and list once the events have caught
+           up, in a repeatable order */
         std::set<std::size_t> _unreached;
         /* Entries a listing reported while events came in: their own
            creation may be among those events, and must not report them
@@ -154,7 +162,6 @@ class WatchedTree {
         std::unordered_set<std::string> _adopted;
         /* Counts the listings, so that each can tell what it found */
         std::uint64_t _listings = 0;
-        bool _rootGone = false;
 };
 
 }}}
