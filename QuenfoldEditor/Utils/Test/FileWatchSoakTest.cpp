@@ -118,7 +118,9 @@ TEST_F(FileWatchSoak, RandomTraffic) {
             model.apply(relative, event);
         }), 1);
 
+        /* Whether each watch of the other watcher was removed */
         std::map<int, bool> otherWatches;
+        int otherCalls = 0;
         std::size_t names = 0;
         const auto name = [&] { return "n" + std::to_string(names++); };
         const auto pick = [&](const std::vector<std::string>& from) { return from[random() % from.size()]; };
@@ -196,10 +198,16 @@ TEST_F(FileWatchSoak, RandomTraffic) {
             } else if(kind < 88) {
                 operation = "other watch";
                 if(otherWatches.empty() || chance(60)) {
-                    const int id = other.watch(in(directory).data(), [&problems, &otherWatches, id = int(otherWatches.size() + 1)](Containers::StringView, Event) {
-                        if(otherWatches[id]) problems.push_back("call of the removed watch " + std::to_string(id));
+                    /* Ids run 1, 2, 3 in the order of the calls, a call
+                       that registers nothing taking one too */
+                    const int expected = ++otherCalls;
+                    const int id = other.watch(in(directory).data(), [&problems, &otherWatches, expected](Containers::StringView, Event) {
+                        if(otherWatches[expected]) problems.push_back("call of the removed watch " + std::to_string(expected));
                     });
-                    otherWatches[id] = false;
+                    if(id) {
+                        EXPECT_EQ(id, expected);
+                        otherWatches[id] = false;
+                    }
                 } else {
                     auto it = otherWatches.begin();
                     std::advance(it, random() % otherWatches.size());
