@@ -1,7 +1,5 @@
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -9,7 +7,6 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
-#include <vector>
 #include <gtest/gtest.h>
 #include <Corrade/Containers/String.h>
 #include <Corrade/Containers/StringView.h>
@@ -18,156 +15,16 @@
 #include "QuenfoldEngine/Path.h"
 #include "QuenfoldEditor/Utils/FileWatch.h"
 #include "QuenfoldEditor/Utils/Platform/DirectoryChanges.h"
+#include "QuenfoldEditor/Utils/Test/ScriptedDirectoryChanges.h"
 
 namespace QuenfoldEngine {
 
 using namespace Corrade;
 using namespace Platform;
 
-/* The directory-change operations, driven by hand for one thread. They keep
-   the platform's contract: one outstanding read per handle, completions run
-   only in alertable waits, a cancelled read completing with 995 at such a
-   wait. They never sleep nor look at the disk. Handles are h1, h2, ... in
-   opening order. */
 namespace {
 
-struct Handle {
-    std::string path;
-    /* A read is outstanding while reading, and once cancelled until its
-       abort has run */
-    bool open, reading, cancelled;
-    /* Of the last read issued, kept after it completed */
-    char* buffer;
-    DWORD size;
-    OVERLAPPED* overlapped;
-    LPOVERLAPPED_COMPLETION_ROUTINE routine;
-};
-
-struct Completion {
-    std::size_t handle;
-    DWORD error, bytes;
-};
-
-/* Operations made to fail from the test */
-enum class Failing { NextOpen, NextRead, CancelIo, CancelIoEx };
-
-struct State {
-    std::vector<Handle> handles;
-    DWORD failures[4]{}, lastError{};
-    std::deque<Completion> completions;
-    std::string calls;
-};
-
-/* Never destroyed, and handles forgotten by reset() stay listed, so that
-   blocks left to the platform stay reachable for the leak checker */
-State& state = *new State;
-std::vector<Handle>& abandoned = *new std::vector<Handle>;
-
-BOOL fail(const DWORD error) {
-    state.lastError = error;
-    return FALSE;
-}
-
-std::string name(const HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? "invalid" : handle ? "h" + std::to_string(reinterpret_cast<std::uintptr_t>(handle)) : "null"; }
-
-std::string hex(const DWORD value) {
-    char out[16];
-    std::snprintf(out, sizeof(out), " 0x%x", unsigned(value));
-    return out;
-}
-
-/* The open handle, or null */
-Handle* find(const HANDLE handle) {
-    const std::uintptr_t i = reinterpret_cast<std::uintptr_t>(handle);
-    return i && i <= state.handles.size() && state.handles[i - 1].open ? &state.handles[i - 1] : nullptr;
-}
-
-/* Logs the call of a function that takes just the handle */
-Handle* called(const char* const function, const HANDLE handle) {
-    state.calls += std::string{function} + " " + name(handle) + "\n";
-    return find(handle);
-}
-
-void cancel(Handle& handle) {
-    if(handle.cancelled) return;
-    handle.cancelled = true;
-    state.completions.push_back({std::size_t(&handle - state.handles.data()), ERROR_OPERATION_ABORTED, 0});
-}
-
-}
-
-namespace Platform {
-
-HANDLE CreateFileA(const char* const fileName, const DWORD desiredAccess, const DWORD shareMode, void*, const DWORD creationDisposition, const DWORD flagsAndAttributes, HANDLE) {
-    state.calls += "CreateFileA " + std::string{fileName} + " " + std::to_string(desiredAccess) + " " + std::to_string(shareMode) + " " + std::to_string(creationDisposition) + hex(flagsAndAttributes);
-    if(const DWORD error = std::exchange(state.failures[int(Failing::NextOpen)], 0)) {
-        state.calls += " -> invalid\n";
-        fail(error);
-        return INVALID_HANDLE_VALUE;
-    }
-    state.handles.push_back({fileName, true, false, false, nullptr, 0, nullptr, nullptr});
-    const HANDLE handle = reinterpret_cast<HANDLE>(std::uintptr_t(state.handles.size()));
-    state.calls += " -> " + name(handle) + "\n";
-    return handle;
-}
-
-BOOL ReadDirectoryChangesW(const HANDLE directory, void* const buffer, const DWORD bufferLength, const BOOL watchSubtree, const DWORD notifyFilter, DWORD* const bytesReturned, OVERLAPPED* const overlapped, const LPOVERLAPPED_COMPLETION_ROUTINE completionRoutine) {
-    state.calls += "ReadDirectoryChangesW " + name(directory) + " " + std::to_string(bufferLength) + " " + std::to_string(watchSubtree) + hex(notifyFilter) + "\n";
-    if(const DWORD error = std::exchange(state.failures[int(Failing::NextRead)], 0)) return fail(error);
-    Handle* const handle = find(directory);
-    if(!handle) return fail(ERROR_INVALID_HANDLE);
-    /* A second read on a handle is a misuse here */
-    if(handle->reading || bytesReturned || !overlapped || !completionRoutine) return fail(ERROR_INVALID_PARAMETER);
-    *handle = {handle->path, true, true, false, static_cast<char*>(buffer), bufferLength, overlapped, completionRoutine};
-    return TRUE;
-}
-
-BOOL CancelIo(const HANDLE file) {
-    Handle* const handle = called("CancelIo", file);
-    if(const DWORD error = state.failures[int(Failing::CancelIo)]) return fail(error);
-    if(!handle) return fail(ERROR_INVALID_HANDLE);
-    if(handle->reading) cancel(*handle);
-    return TRUE;
-}
-
-BOOL CancelIoEx(const HANDLE file, OVERLAPPED* const overlapped) {
-    Handle* const handle = called("CancelIoEx", file);
-    if(const DWORD error = state.failures[int(Failing::CancelIoEx)]) return fail(error);
-    if(!handle) return fail(ERROR_INVALID_HANDLE);
-    if(!handle->reading || handle->overlapped != overlapped) return fail(ERROR_NOT_FOUND);
-    cancel(*handle);
-    return TRUE;
-}
-
-BOOL CloseHandle(const HANDLE object) {
-    Handle* const handle = called("CloseHandle", object);
-    if(!handle) return fail(ERROR_INVALID_HANDLE);
-    if(handle->reading) cancel(*handle);
-    handle->open = false;
-    return TRUE;
-}
-
-DWORD SleepEx(const DWORD milliseconds, const BOOL alertable) {
-    state.calls += "SleepEx " + std::to_string(milliseconds) + " " + std::to_string(alertable) + "\n";
-    /* WAIT_IO_COMPLETION once a completion ran */
-    DWORD result = 0;
-    for(; alertable && !state.completions.empty(); result = 0xc0) {
-        const Completion completion = state.completions.front();
-        state.completions.pop_front();
-        Handle& handle = state.handles[completion.handle];
-        if(handle.cancelled) handle.reading = false;
-        handle.routine(completion.error, completion.bytes, handle.overlapped);
-    }
-    return result;
-}
-
-DWORD GetLastError() { return state.lastError; }
-
-}
-
-namespace {
-
-namespace Scripted {
+using Scripted::Failing;
 
 /* Notification records as the platform writes them, linked, the last one
    with a NextEntryOffset of 0. Windows starts each on a four-byte boundary;
@@ -186,47 +43,6 @@ std::string records(const std::initializer_list<std::pair<DWORD, std::u16string>
     }
     return bytes;
 }
-
-/* Forgets handles, failures and calls */
-void reset() {
-    abandoned.insert(abandoned.end(), state.handles.begin(), state.handles.end());
-    state = State{};
-}
-
-/* The next open or read start, or every CancelIo or CancelIoEx from now on,
-   fails with the code; 0 lets them succeed */
-void fail(const Failing what, const DWORD error) {
-    state.failures[int(what)] = error;
-}
-
-/* Completes the read of the newest handle on the path that has one: copies
-   bytes into its buffer and queues the code and byte count. False when no
-   read is outstanding. */
-bool complete(const std::string& path, const std::string& bytes, const DWORD error = 0, const DWORD byteCount = ~DWORD{}) {
-    for(std::size_t i = state.handles.size(); i--; ) {
-        Handle& handle = state.handles[i];
-        if(handle.path != path || !handle.reading || handle.cancelled) continue;
-        std::memcpy(handle.buffer, bytes.data(), std::min<std::size_t>(bytes.size(), handle.size));
-        state.completions.push_back({i, error, byteCount == ~DWORD{} ? DWORD(bytes.size()) : byteCount});
-        handle.reading = false;
-        return true;
-    }
-    return false;
-}
-
-/* Every handle, as "h1 reading, h2 cancelling, h3 open, h4 closed" */
-std::string handles() {
-    std::string out;
-    for(std::size_t i = 0; i != state.handles.size(); ++i) {
-        const Handle& handle = state.handles[i];
-        out += (i ? ", h" : "h") + std::to_string(i + 1) + (!handle.open ? " closed" : !handle.reading ? " open" : handle.cancelled ? " cancelling" : " reading");
-    }
-    return out;
-}
-
-}
-
-using Scripted::records;
 
 std::string eventText(const FileWatch::Event event) {
     std::ostringstream out;
@@ -265,7 +81,7 @@ struct FileWatchTest: testing::Test {
     }
 
     /* The calls since the last time, one per line */
-    std::string calls() const { return relative(std::exchange(state.calls, {})); }
+    std::string calls() const { return relative(Scripted::calls()); }
     std::string messages() const { return relative(out.str()); }
 
     int watch(FileWatch& watcher, const char* path, FileWatch::Callback callback) {

@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 #include <gtest/gtest.h>
+#include <Corrade/Containers/ArrayView.h>
 #include <Corrade/Containers/Optional.h>
 #include <Corrade/Containers/String.h>
 #include <Corrade/Utility/Path.h>
