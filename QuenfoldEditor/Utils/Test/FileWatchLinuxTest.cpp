@@ -24,10 +24,7 @@ TEST_F(FileWatchLinuxTest, Translation) {
     FileWatch watcher;
     ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
 
-    const struct {
-        std::function<void()> operation;
-        std::vector<Change> expected;
-    } steps[]{
+    const Step steps[]{
         {[&] { write("w/f", "1"); }, {{"w/f", Event::Add}, {"w/f", Event::Modify}}},
         {[&] { write("w/f", "2"); }, {{"w/f", Event::Modify}}},
         {[&] { write("w/d/g"); }, {{"w/d/g", Event::Add}, {"w/d", Event::Modify}}},

@@ -45,10 +45,7 @@ TEST_F(FileWatchWindowsTest, FilesInTheFolderAndInANewSubfolder) {
     FileWatch watcher;
     ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
 
-    const struct {
-        std::function<void()> operation;
-        std::vector<Change> expected;
-    } steps[]{
+    const Step steps[]{
         {[&] { write("w/f", "1"); }, {{"w/f", Event::Add}, {"w/f", Event::Modify}}},
         {[&] { write("w/f", "2"); }, {{"w/f", Event::Modify}}},
         {[&] { fs::rename(at("w/f"), at("w/g")); }, {{"w/f", Event::RenameOld}, {"w/g", Event::RenameNew}}},

@@ -36,6 +36,12 @@ struct Change {
     bool operator<(const Change& other) const { return path < other.path || (path == other.path && event < other.event); }
 };
 
+/* Something done to the tree, and the changes it should bring */
+struct Step {
+    std::function<void()> operation;
+    std::vector<Change> expected;
+};
+
 inline void PrintTo(const Change& change, std::ostream* out) {
     Corrade::Utility::Debug{out, Corrade::Utility::Debug::Flag::NoNewlineAtTheEnd} << change.path.data() << change.event;
 }
