@@ -16,7 +16,7 @@
 
 #include "QuenfoldEngine/Path.h"
 #include "QuenfoldEditor/Utils/FileWatch.h"
-#include "QuenfoldEditor/Utils/Test/ScriptedDirectoryChanges.h"
+#include "QuenfoldEditor/Utils/Platform/Scripted/DirectoryChanges.h"
 #include "fuzz/FuzzCheck.h"
 
 using namespace Corrade;

@@ -1,5 +1,5 @@
-#ifndef tools_CommandLine_h
-#define tools_CommandLine_h
+#ifndef tools_Support_CommandLine_h
+#define tools_Support_CommandLine_h
 /* What the command-line tools share: exit codes, --help and usage errors
    printed the same way by each */
 

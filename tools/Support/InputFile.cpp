@@ -1,4 +1,4 @@
-#include "tools/InputFile.h"
+#include "tools/Support/InputFile.h"
 
 #include <cerrno>
 #include <climits>

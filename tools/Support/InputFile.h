@@ -1,5 +1,5 @@
-#ifndef tools_InputFile_h
-#define tools_InputFile_h
+#ifndef tools_Support_InputFile_h
+#define tools_Support_InputFile_h
 /* Reading the files the command-line tools are given: what cannot be read,
    and there are many such things for a path from the command line, comes
    back with the reason and never ends the process */

@@ -1,4 +1,4 @@
-#include "tools/Interrupt.h"
+#include "tools/Support/Interrupt.h"
 
 #include <csignal>
 

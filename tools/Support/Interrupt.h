@@ -1,5 +1,5 @@
-#ifndef tools_Interrupt_h
-#define tools_Interrupt_h
+#ifndef tools_Support_Interrupt_h
+#define tools_Support_Interrupt_h
 /* Ctrl-C and SIGTERM for the tools that sleep in FileWatch::update() until
    a change comes: the signal ends the sleep, and the tool ends cleanly */
 

@@ -22,9 +22,9 @@
 #include "QuenfoldEditor/Utils/JsonPointerObject.h"
 #include "QuenfoldEditor/Utils/Template.h"
 #include "QuenfoldEngine/Path.h"
-#include "tools/CommandLine.h"
-#include "tools/InputFile.h"
-#include "tools/Interrupt.h"
+#include "tools/Support/CommandLine.h"
+#include "tools/Support/InputFile.h"
+#include "tools/Support/Interrupt.h"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN

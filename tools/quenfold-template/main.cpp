@@ -18,8 +18,8 @@
 
 #include "QuenfoldEditor/Utils/JsonPointerObject.h"
 #include "QuenfoldEditor/Utils/Template.h"
-#include "tools/CommandLine.h"
-#include "tools/InputFile.h"
+#include "tools/Support/CommandLine.h"
+#include "tools/Support/InputFile.h"
 #include "tools/quenfold-template/LivePreview.h"
 
 #ifdef _WIN32

@@ -19,8 +19,8 @@
 
 #include "QuenfoldEngine/Path.h"
 #include "QuenfoldEditor/Utils/FileWatch.h"
-#include "tools/CommandLine.h"
-#include "tools/Interrupt.h"
+#include "tools/Support/CommandLine.h"
+#include "tools/Support/Interrupt.h"
 
 namespace {
 

@@ -2,13 +2,15 @@
 #define QuenfoldEditor_Utils_Platform_DirectoryChanges_h
 /* The seam between the file watcher and the platform: the Windows
    directory-change operations, under their Windows names and signatures, in
-   namespace QuenfoldEngine::Platform. On Windows they are KERNEL32's own;
-   elsewhere a backend source emulates them with the same contract. Private
-   to the library: never installed, never included by a public header. */
+   namespace QuenfoldEngine::Platform. Each backend has a folder of its own:
+   Windows/ passes KERNEL32's own through, Linux/ emulates them on inotify,
+   and Scripted/ plays them by hand for the tests and the fuzzer, with the
+   same contract. Private to the library: never installed, never included by
+   a public header. */
 
 /* A scripted backend for tests replaces KERNEL32 on Windows too */
 #if defined(_WIN32) && !defined(QUENFOLD_DIRECTORY_CHANGES_SCRIPTED)
-#include "QuenfoldEditor/Utils/Platform/DirectoryChangesWindows.h"
+#include "QuenfoldEditor/Utils/Platform/Windows/DirectoryChanges.h"
 #else
 #include <cstdint>
 

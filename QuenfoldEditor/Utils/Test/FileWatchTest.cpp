@@ -15,7 +15,7 @@
 #include "QuenfoldEngine/Path.h"
 #include "QuenfoldEditor/Utils/FileWatch.h"
 #include "QuenfoldEditor/Utils/Platform/DirectoryChanges.h"
-#include "QuenfoldEditor/Utils/Test/ScriptedDirectoryChanges.h"
+#include "QuenfoldEditor/Utils/Platform/Scripted/DirectoryChanges.h"
 
 namespace QuenfoldEngine {
 

@@ -33,8 +33,9 @@
 #include <Corrade/Utility/Path.h>
 
 #include "QuenfoldEditor/Utils/Platform/Linux/ChangeQueue.h"
-#include "QuenfoldEditor/Utils/Platform/Linux/Helpers.h"
 #include "QuenfoldEditor/Utils/Platform/Linux/InotifyInstance.h"
+#include "QuenfoldEditor/Utils/Platform/Linux/MonotonicClock.h"
+#include "QuenfoldEditor/Utils/Platform/Linux/UnorderedRemoval.h"
 #include "QuenfoldEditor/Utils/Platform/Linux/WatchedTree.h"
 
 namespace QuenfoldEngine { namespace Platform {

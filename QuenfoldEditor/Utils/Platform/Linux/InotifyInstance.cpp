@@ -13,7 +13,8 @@
 #include <Corrade/Containers/GrowableArray.h>
 #include <Corrade/Containers/StringView.h>
 
-#include "QuenfoldEditor/Utils/Platform/Linux/Helpers.h"
+#include "QuenfoldEditor/Utils/Platform/Linux/MonotonicClock.h"
+#include "QuenfoldEditor/Utils/Platform/Linux/UnorderedRemoval.h"
 
 namespace QuenfoldEngine { namespace Platform { namespace Linux {
 

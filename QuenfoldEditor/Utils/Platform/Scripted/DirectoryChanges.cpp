@@ -1,4 +1,4 @@
-#include "QuenfoldEditor/Utils/Test/ScriptedDirectoryChanges.h"
+#include "QuenfoldEditor/Utils/Platform/Scripted/DirectoryChanges.h"
 
 #include <algorithm>
 #include <cstdint>

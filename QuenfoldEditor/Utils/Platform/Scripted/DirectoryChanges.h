@@ -1,5 +1,5 @@
-#ifndef QuenfoldEditor_Utils_Test_ScriptedDirectoryChanges_h
-#define QuenfoldEditor_Utils_Test_ScriptedDirectoryChanges_h
+#ifndef QuenfoldEditor_Utils_Platform_Scripted_DirectoryChanges_h
+#define QuenfoldEditor_Utils_Platform_Scripted_DirectoryChanges_h
 /* The directory-change operations, driven by hand for one thread, for the
    watcher built with QUENFOLD_DIRECTORY_CHANGES_SCRIPTED. They keep the
    platform's contract: one outstanding read per handle, completions run only

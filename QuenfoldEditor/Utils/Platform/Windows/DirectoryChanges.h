@@ -1,5 +1,5 @@
-#ifndef QuenfoldEditor_Utils_Platform_DirectoryChangesWindows_h
-#define QuenfoldEditor_Utils_Platform_DirectoryChangesWindows_h
+#ifndef QuenfoldEditor_Utils_Platform_Windows_DirectoryChanges_h
+#define QuenfoldEditor_Utils_Platform_Windows_DirectoryChanges_h
 /* The Windows backend of the directory-change seam: KERNEL32 itself, passed
    through under the seam's namespace. Included only by DirectoryChanges.h. */
 

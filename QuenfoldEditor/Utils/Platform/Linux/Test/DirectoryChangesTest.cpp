@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "QuenfoldEditor/Utils/Platform/DirectoryChanges.h"
-#include "QuenfoldEditor/Utils/Test/ChangeRecords.h"
+#include "QuenfoldEditor/Utils/Platform/Linux/Test/RecordLines.h"
 #include "QuenfoldEditor/Utils/Test/TreeOnDisk.h"
 
 namespace QuenfoldEngine { namespace Platform { namespace {

@@ -1,5 +1,5 @@
-#ifndef QuenfoldEditor_Utils_Test_ChangeRecords_h
-#define QuenfoldEditor_Utils_Test_ChangeRecords_h
+#ifndef QuenfoldEditor_Utils_Platform_Linux_Test_RecordLines_h
+#define QuenfoldEditor_Utils_Platform_Linux_Test_RecordLines_h
 /* The change records of a directory read, for the tests of the Linux
    backend and of its tree model */
 

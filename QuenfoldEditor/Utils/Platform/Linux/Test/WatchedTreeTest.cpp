@@ -15,7 +15,7 @@
 
 #include "QuenfoldEditor/Utils/Platform/Linux/ChangeQueue.h"
 #include "QuenfoldEditor/Utils/Platform/Linux/WatchedTree.h"
-#include "QuenfoldEditor/Utils/Test/ChangeRecords.h"
+#include "QuenfoldEditor/Utils/Platform/Linux/Test/RecordLines.h"
 
 namespace QuenfoldEngine { namespace Platform { namespace Linux { namespace {
 
