@@ -13,6 +13,7 @@
 #include <Corrade/Utility/Path.h>
 
 #include "QuenfoldEngine/Path.h"
+#include "QuenfoldEditor/Utils/Implementation/ChangeRecords.h"
 #include "QuenfoldEditor/Utils/Platform/DirectoryChanges.h"
 
 namespace QuenfoldEngine {
@@ -88,18 +89,6 @@ constexpr FileWatch::Event ActionEvents[]{
     FileWatch::Event::RenameOld,    /* FILE_ACTION_RENAMED_OLD_NAME */
     FileWatch::Event::RenameNew     /* FILE_ACTION_RENAMED_NEW_NAME */
 };
-
-/* Record fields are read by offset, never through a FILE_NOTIFY_INFORMATION
-   pointer: Windows puts records on four-byte boundaries, but Wine links them
-   back to back, and a damaged link must not make an out-of-bounds access
-   either */
-constexpr std::size_t RecordHeaderSize = offsetof(FILE_NOTIFY_INFORMATION, FileName);
-
-DWORD recordField(const Containers::ArrayView<const char> buffer, const std::size_t offset) {
-    DWORD value;
-    std::memcpy(&value, buffer.data() + offset, sizeof(DWORD));
-    return value;
-}
 
 std::uint32_t utf16Unit(const char* const units, const std::size_t i) {
     std::uint16_t unit;
@@ -347,26 +336,12 @@ void FileWatch::onChangeCallback(const std::size_t directoryIndex) {
     Containers::Array<char> name{NoInit, buffer.size()/2*3};
     Containers::Array<Containers::Pair<Containers::String, Event>> changes;
 
-    /* Walks the records' own links, never past the end of the buffer, which
-       the platform never writes but a damaged buffer could point to */
-    std::size_t offset = 0;
-    while(buffer.size() - offset >= RecordHeaderSize) {
-        const DWORD action = recordField(buffer, offset + offsetof(FILE_NOTIFY_INFORMATION, Action));
-        if(!action) break;
-
-        const std::size_t nameSize = recordField(buffer, offset + offsetof(FILE_NOTIFY_INFORMATION, FileNameLength));
-        if(nameSize > buffer.size() - offset - RecordHeaderSize) break;
-
+    Implementation::forEachChangeRecord(buffer, [&](const DWORD action, const char* const units, const std::size_t unitsSize) {
         const Event event = action < std::size(ActionEvents) ? ActionEvents[action] : NoEvent;
-        if(event != NoEvent) {
-            const std::size_t nameLength = utf8PathFromUtf16(buffer.data() + offset + RecordHeaderSize, nameSize/2, name.data());
-            arrayAppend(changes, InPlaceInit, Utility::Path::join(directory.path, Containers::StringView{name.data(), nameLength}), event);
-        }
-
-        const std::size_t next = recordField(buffer, offset + offsetof(FILE_NOTIFY_INFORMATION, NextEntryOffset));
-        if(!next || next > buffer.size() - offset) break;
-        offset += next;
-    }
+        if(event == NoEvent) return;
+        const std::size_t nameLength = utf8PathFromUtf16(units, unitsSize/2, name.data());
+        arrayAppend(changes, InPlaceInit, Utility::Path::join(directory.path, Containers::StringView{name.data(), nameLength}), event);
+    });
 
     if(!changes.isEmpty()) onChangeCallback(changes);
 }

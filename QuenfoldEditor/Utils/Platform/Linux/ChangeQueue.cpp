@@ -5,6 +5,8 @@
 #include <Corrade/Containers/GrowableArray.h>
 #include <Corrade/Containers/StringView.h>
 
+#include "QuenfoldEditor/Utils/Implementation/ChangeRecords.h"
+
 namespace QuenfoldEngine { namespace Platform { namespace Linux {
 
 using namespace Corrade;
@@ -13,8 +15,6 @@ namespace {
 
 /* The action of the change that marks a loss */
 constexpr DWORD Loss = 0;
-
-constexpr std::size_t RecordHeaderSize = offsetof(FILE_NOTIFY_INFORMATION, FileName);
 
 /* Calls f for every UTF-16 unit of the path, '/' written as '\'. Returns
    false at the first byte that is not part of a valid UTF-8 sequence or at
@@ -65,13 +65,12 @@ ChangeQueue::Taken ChangeQueue::take(char* const buffer, const std::size_t size)
         return {true, 0};
     }
 
-    std::size_t end = 0;
-    char* previous = nullptr;
-    bool lost = false;
+    std::size_t end = 0, previous = 0;
+    bool written = false, lost = false;
     for(; !isEmpty() && _changes[_begin].action != Loss; ++_begin) {
         const Change& change = _changes[_begin];
-        const std::size_t offset = (end + 3) & ~std::size_t{3};
-        const std::size_t nameOffset = offset + RecordHeaderSize;
+        const std::size_t offset = Implementation::nextChangeRecordOffset(end);
+        const std::size_t nameOffset = Implementation::changeRecordNameOffset(offset);
         /* The name is written in one pass, as far as it fits, and counted
            to its end, which says whether it fits at all */
         const std::size_t room = nameOffset < size ? (size - nameOffset)/2 : 0;
@@ -84,7 +83,7 @@ ChangeQueue::Taken ChangeQueue::take(char* const buffer, const std::size_t size)
         if(nameOffset + 2*units > size) {
             /* The first record alone does not fit: it is lost, the rest
                waits for the next read */
-            if(!previous) {
+            if(!written) {
                 lost = true;
                 ++_begin;
             }
@@ -92,18 +91,14 @@ ChangeQueue::Taken ChangeQueue::take(char* const buffer, const std::size_t size)
         }
 
         std::memset(buffer + end, 0, offset - end);
-        char* const entry = buffer + offset;
-        const DWORD header[]{0, change.action, DWORD(2*units)};
-        std::memcpy(entry, header, RecordHeaderSize);
-        if(previous) {
-            const DWORD next = DWORD(entry - previous);
-            std::memcpy(previous, &next, sizeof(next));
-        }
-        previous = entry;
+        Implementation::writeChangeRecordHeader(buffer + offset, {0, change.action, DWORD(2*units)});
+        if(written) Implementation::linkChangeRecords(buffer, previous, offset);
+        written = true;
+        previous = offset;
         end = nameOffset + 2*units;
     }
     compact();
-    return {previous || lost, DWORD(end)};
+    return {written || lost, DWORD(end)};
 }
 
 /* Keeps the storage: a steady trickle of changes then allocates nothing */

@@ -1,7 +1,8 @@
 #ifndef QuenfoldEditor_Utils_Platform_Linux_Test_RecordLines_h
 #define QuenfoldEditor_Utils_Platform_Linux_Test_RecordLines_h
 /* The change records of a directory read, for the tests of the Linux
-   backend and of its tree model */
+   backend and of its units. Walks the layout by hand, apart from the
+   library's own reading and writing of it, which it checks. */
 
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "QuenfoldEditor/Utils/Platform/DirectoryChanges.h"
+#include "QuenfoldEditor/Utils/Platform/Linux/ChangeQueue.h"
 
 namespace QuenfoldEngine { namespace Platform {
 
@@ -38,6 +40,15 @@ inline std::string recordLines(const char* const buffer, const DWORD bytes) {
         EXPECT_EQ(header[0], ((end + 3) & ~std::size_t{3}) - offset);
         offset += header[0];
     }
+}
+
+/* Every record waiting in the queue, as lines, and a loss as "lost" */
+inline std::string takeRecordLines(Linux::ChangeQueue& changes) {
+    std::string out;
+    alignas(4) char buffer[4096];
+    for(Linux::ChangeQueue::Taken taken; (taken = changes.take(buffer, sizeof(buffer))).complete; )
+        out += taken.bytes ? recordLines(buffer, taken.bytes) : "lost\n";
+    return out;
 }
 
 }}

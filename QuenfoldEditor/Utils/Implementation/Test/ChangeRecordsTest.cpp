@@ -1,0 +1,72 @@
+#include <string>
+#include <utility>
+#include <vector>
+#include <gtest/gtest.h>
+
+#include "QuenfoldEditor/Utils/Implementation/ChangeRecords.h"
+
+namespace QuenfoldEngine { namespace Implementation { namespace {
+
+using Platform::DWORD;
+
+/* Each record the walk reaches, as "action name" with ASCII names */
+std::string walked(const Corrade::Containers::ArrayView<const char> buffer) {
+    std::string out;
+    forEachChangeRecord(buffer, [&](const DWORD action, const char* const name, const std::size_t size) {
+        out += std::to_string(action) + " ";
+        for(std::size_t i = 0; i < size; i += 2) out += name[i];
+        out += "\n";
+    });
+    return out;
+}
+
+/* Records of ASCII names, each starting where place() says after the end of
+   the one before */
+template<class Place> std::vector<char> written(const std::vector<std::pair<DWORD, std::string>>& records, Place&& place) {
+    std::vector<char> buffer(256, '\x7f');
+    std::size_t end = 0, previous = 0;
+    for(const auto& record: records) {
+        const std::size_t offset = place(end);
+        writeChangeRecordHeader(buffer.data() + offset, {0, record.first, DWORD(2*record.second.size())});
+        for(std::size_t i = 0; i != record.second.size(); ++i) {
+            buffer[changeRecordNameOffset(offset) + 2*i] = record.second[i];
+            buffer[changeRecordNameOffset(offset) + 2*i + 1] = '\0';
+        }
+        if(offset) linkChangeRecords(buffer.data(), previous, offset);
+        previous = offset;
+        end = changeRecordNameOffset(offset) + 2*record.second.size();
+    }
+    buffer.resize(end);
+    return buffer;
+}
+
+TEST(ChangeRecords, Layout) {
+    EXPECT_EQ(ChangeRecordHeaderSize, 12u);
+    EXPECT_EQ(changeRecordNameOffset(16), 28u);
+    EXPECT_EQ(nextChangeRecordOffset(0), 0u);
+    EXPECT_EQ(nextChangeRecordOffset(14), 16u);
+    EXPECT_EQ(nextChangeRecordOffset(16), 16u);
+
+    /* On DWORD boundaries as Windows writes them, back to back as Wine
+       does: the links alone lead the way */
+    const std::vector<std::pair<DWORD, std::string>> records{{1, "a"}, {4, "bcd"}, {5, "e"}};
+    const std::vector<char> aligned = written(records, nextChangeRecordOffset);
+    const std::vector<char> packed = written(records, [](std::size_t end) { return end; });
+    EXPECT_EQ(readChangeRecordHeader(aligned.data()).nextEntryOffset, 16u);
+    EXPECT_EQ(readChangeRecordHeader(packed.data() + 14).nextEntryOffset, 18u);
+    EXPECT_EQ(walked({aligned.data(), aligned.size()}), "1 a\n4 bcd\n5 e\n");
+    EXPECT_EQ(walked({packed.data(), packed.size()}), "1 a\n4 bcd\n5 e\n");
+
+    /* Ends at a record of action 0, and at one that does not fit: its
+       header or name across the end, or a link past it */
+    std::vector<char> damaged = aligned;
+    writeChangeRecordHeader(damaged.data() + 16, {20, 0, 6});
+    EXPECT_EQ(walked({damaged.data(), damaged.size()}), "1 a\n");
+    EXPECT_EQ(walked({aligned.data(), 27}), "1 a\n");
+    EXPECT_EQ(walked({aligned.data(), 33}), "1 a\n");
+    std::vector<char> linkedPast = aligned;
+    linkChangeRecords(linkedPast.data(), 16, 300);
+    EXPECT_EQ(walked({linkedPast.data(), linkedPast.size()}), "1 a\n4 bcd\n");
+}
+
+}}}
