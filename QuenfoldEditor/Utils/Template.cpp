@@ -1,9 +1,7 @@
 #include "QuenfoldEditor/Utils/Template.h"
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <rapidjson/document.h>
 #include <Corrade/Containers/Array.h>
@@ -12,9 +10,10 @@
 #include <Corrade/Containers/StringView.h>
 #include <Corrade/Utility/Assert.h>
 #include <Corrade/Utility/Debug.h>
-#include <Corrade/Utility/Format.h>
 
 #include "QuenfoldEditor/Utils/JsonObject.h"
+#include "QuenfoldEditor/Utils/Implementation/FixedDecimals.h"
+#include "QuenfoldEditor/Utils/Implementation/RenderOutput.h"
 
 namespace QuenfoldEngine {
 
@@ -245,152 +244,13 @@ class NamePath {
         std::size_t _size;
 };
 
-/* "00", "01" up to "99", for writing numbers two digits at a time */
-constexpr struct DigitPairTable {
-    constexpr DigitPairTable(): data{} {
-        for(std::size_t i = 0; i != 100; ++i) {
-            data[2*i] = char('0' + i/10);
-            data[2*i + 1] = char('0' + i % 10);
-        }
-    }
-    char data[200];
-} DigitPairs;
-
-/* The two digits of n below 100 */
-const char* digitPair(const std::size_t n) { return DigitPairs.data + 2*n; }
-
-/* Longest text of a value in four decimals written without the general
-   formatting: a sign, nine integer digits, the point and the decimals */
-constexpr std::size_t FastFixedSize = 15;
-
-/* The value with four decimals, rounded from its exact binary value as
-   printf() does, written at out; returns the size, or 0 when the value is
-   left to the general formatting. Only stores: a text written piecewise and
-   read back whole would stall on the reads. */
-std::size_t formatFixedFast(const double value, char* const out) {
-    /* Below 2^40, value*10000 is off the exact product by at most 2^-14;
-       away from a tie its nearest integer is then the exact rounding.
-       Adding a half is exact there, so truncating it rounds to nearest. */
-    const double scaled = value*10000.0;
-    const double magnitude = scaled < 0.0 ? -scaled : scaled;
-    if(!(magnitude < 1099511627776.0)) return 0;
-    const auto digits = std::uint64_t(magnitude + 0.5); // NOLINT(bugprone-incorrect-roundings)
-    const double off = magnitude - double(digits);
-    if(!(off < 0.49 && off > -0.49)) return 0;
-
-    /* Branches that go either way from one value to the next cost more
-       than the arithmetic that replaces them: the sign is written and kept
-       or overwritten, the integer digits counted without a loop */
-    std::size_t integer = digits/10000;
-    const std::size_t fraction = digits % 10000;
-    const std::size_t sign = std::signbit(value);
-    const std::size_t integerSize = 1 + (integer >= 10) + (integer >= 100) + (integer >= 1000) +
-        (integer >= 10000) + (integer >= 100000) + (integer >= 1000000) +
-        (integer >= 10000000) + (integer >= 100000000);
-    out[0] = '-';
-    char* const point = out + sign + integerSize;
-    point[0] = '.';
-    std::memcpy(point + 1, digitPair(fraction/100), 2);
-    std::memcpy(point + 3, digitPair(fraction % 100), 2);
-    char* at = point;
-    for(; integer >= 100; integer /= 100) {
-        at -= 2;
-        std::memcpy(at, digitPair(integer % 100), 2);
-    }
-    /* One or two digits are left: the last one, then the first one over it
-       or in front of it */
-    const bool twoDigits = integer >= 10;
-    at[-1] = digitPair(integer)[1];
-    at[-1 - twoDigits] = digitPair(integer)[!twoDigits];
-    return sign + integerSize + 5;
-}
-
-/* The largest text of a value in four decimals: 309 integer digits, sign,
-   point and decimals, plus the byte the general formatting may append */
-constexpr std::size_t FixedSize = 320;
-
-/* As formatFixedFast(), any value, out holding FixedSize bytes */
-std::size_t formatFixed(const double value, char* const out) {
-    if(const std::size_t size = formatFixedFast(value, out)) return size;
-    return Utility::formatInto(Containers::MutableStringView{out, FixedSize}, "{:.4f}", value);
-}
-
-void freeOutput(char* const data, std::size_t) { std::free(data); }
-
-/* The render output, zero-terminated when handed over. Reserved once up
-   front and grown to exactly what is needed, through realloc() so that a
-   large buffer grows without copying where the system allows. Takes texts
-   as a consumer of evaluation does. An output the memory cannot hold fails
-   the render: what does not fit is dropped, and failed() tells. */
-class Output {
-    public:
-        explicit Output(const std::size_t capacity) { grow(capacity); }
-
-        void operator()(const char* const in, const std::size_t size) {
-            /* One byte stays free for the terminating zero */
-            if(size >= _buffer.size() - _size && !grow(_size + size + 1)) return;
-            char* const out = _buffer.data() + _size;
-            _size += size;
-
-            /* Most texts are a value or the few bytes between two
-               directives, which fixed-size copies, overlapping where the
-               size is not a power of two, write faster than a call */
-            if(size > 16) std::memcpy(out, in, size);
-            else if(size >= 8) {
-                std::memcpy(out, in, 8);
-                std::memcpy(out + size - 8, in + size - 8, 8);
-            } else if(size >= 4) {
-                std::memcpy(out, in, 4);
-                std::memcpy(out + size - 4, in + size - 4, 4);
-            } else for(std::size_t i = 0; i != size; ++i) out[i] = in[i];
-        }
-
-        /* Formatted in place where there is room */
-        void appendFixed(const double value) {
-            if(FastFixedSize < _buffer.size() - _size) {
-                if(const std::size_t size = formatFixedFast(value, _buffer.data() + _size)) {
-                    _size += size;
-                    return;
-                }
-            }
-            char text[FixedSize];
-            (*this)(text, formatFixed(value, text));
-        }
-
-        bool failed() const { return _failed; }
-
-        /* Hands the buffer over without copying the text */
-        Containers::String release() {
-            _buffer[_size] = '\0';
-            return Containers::String{_buffer.release(), _size, freeOutput};
-        }
-
-    private:
-        /* False after printing why, the buffer left as it was */
-        bool grow(const std::size_t capacity) {
-            char* const data = static_cast<char*>(std::realloc(_buffer.data(), capacity));
-            if(!data) {
-                if(!_failed) Utility::Error{} << "Template::render(): cannot allocate" << capacity << "bytes";
-                _failed = true;
-                return false;
-            }
-            _buffer.release();
-            _buffer = Containers::Array<char>{data, capacity, freeOutput};
-            return true;
-        }
-
-        Containers::Array<char> _buffer;
-        std::size_t _size = 0;
-        bool _failed = false;
-};
-
 /* Hands the text of a value in four decimals to consume(data, size) */
 template<class Consume> void consumeFixed(const double value, Consume&& consume) {
-    char text[FixedSize];
-    consume(text, formatFixed(value, text));
+    char text[Implementation::FixedSize];
+    consume(text, Implementation::formatFixed(value, text));
 }
 
-void consumeFixed(const double value, Output& output) {
+void consumeFixed(const double value, Implementation::RenderOutput& output) {
     output.appendFixed(value);
 }
 
@@ -523,7 +383,7 @@ Containers::String Template::render(const Contexts contexts) {
     const std::size_t count = _parts.size();
     if(!count) return {};
 
-    Output output{_parts.capacity() > 1 ? _parts.capacity() : 1};
+    Implementation::RenderOutput output{_parts.capacity() > 1 ? _parts.capacity() : 1};
     const Containers::StringView first = _parts[0];
     output(first.data(), first.size());
 

@@ -1,12 +1,6 @@
-#include <cmath>
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
-#include <random>
 #include <sstream>
 #include <string>
 #include <utility>
-#include <vector>
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 #include <Corrade/Containers/Pointer.h>
@@ -140,44 +134,6 @@ TEST(Template, SegmentsClassifiesAndEvaluates) {
     EXPECT_EQ(text(t.render(context.root)), "a");
 }
 
-TEST(Template, DoublesHaveFourDecimalsRoundedAsPrintf) {
-    /* Values next to the ties of the fourth decimal and around the powers
-       of ten, the sign of zero, tiny and huge magnitudes, either side of
-       where the digits stop being written directly (2^40 ten-thousandths),
-       and random bit patterns of every magnitude in between */
-    std::vector<double> values{0.0, -0.0, 1.5, -0.25, 3.14159, -0.00001, 5e-324, 1e20, -1e300,
-        109951162.77765, 109951162.7776, 123456789012.3456};
-    for(double power = 1.0; power < 1e13; power *= 10.0)
-        for(const double tie: {0.00005, 0.00015, 0.99995, 0.12345, 0.5})
-            for(const double value: {power*(1.0 + tie), power - tie, 1099511627776.0/10000.0 + tie}) {
-                values.push_back(value);
-                values.push_back(-std::nextafter(value, 0.0));
-                values.push_back(std::nextafter(value, 1e300));
-            }
-    std::mt19937_64 random{17};
-    while(values.size() != 20000) {
-        const std::uint64_t bits = random();
-        double value;
-        std::memcpy(&value, &bits, sizeof(value));
-        /* Exponents that give a magnitude between 2^-20 and 2^50 */
-        if(std::isfinite(value) && std::fabs(value) > 1e-6 && std::fabs(value) < 1e15) values.push_back(value);
-    }
-
-    Document context{"{}"};
-    rapidjson::Value array{rapidjson::kArrayType};
-    std::string source, expected;
-    for(std::size_t i = 0; i != values.size(); ++i) {
-        array.PushBack(values[i], context.document.GetAllocator());
-        source += "{{ v." + std::to_string(i) + " }} ";
-        char formatted[400];
-        std::snprintf(formatted, sizeof(formatted), "%.4f ", values[i]);
-        expected += formatted;
-    }
-    context.document.AddMember("v", array, context.document.GetAllocator());
-    Template t{source.data()};
-    EXPECT_EQ(text(t.render(context.root)), expected);
-}
-
 TEST(Template, ContextsAreSearchedInOrder) {
     Document first{R"({"scale": 2.0, "hidden": 3})"};
     Document second{R"({"scale": 1.5, "only": "second", "hidden": 4.0})"};
@@ -282,7 +238,7 @@ TEST(Template, LongNamesAndComparedTexts) {
 TEST(TemplateDeathTest, SourceWithoutZeroTerminator) {
     const Containers::StringView prefix{"{{ x }}", 3};
     EXPECT_DEATH(Template{prefix},
-        "^Assertion source\\.flags\\(\\) & Containers::StringViewFlag::NullTerminated failed at .*QuenfoldEditor.Utils.Template\\.cpp:138\n$");
+        "^Assertion source\\.flags\\(\\) & Containers::StringViewFlag::NullTerminated failed at .*QuenfoldEditor.Utils.Template\\.cpp:[0-9]+\n$");
 }
 
 }}
