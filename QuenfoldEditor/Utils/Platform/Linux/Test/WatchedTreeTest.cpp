@@ -228,7 +228,7 @@ TEST(WatchedTree, DeepTree) {
         WatchedTree tree{directories, changes, 3};
         ASSERT_EQ(tree.watchRoot(), 0);
         EXPECT_EQ(tree.watchCount(), Depth + 1);
-        EXPECT_EQ(directories.mostOpen, 5u);
+        EXPECT_LE(directories.mostOpen, 5u);
         directories.rename("w", "d", "out", "d");
         directories.deliver(tree);
         EXPECT_EQ(takeRecordLines(changes), "2 d\n");
