@@ -3,6 +3,8 @@
 #include <cstring>
 #include <exception>
 #include <iterator>
+#include <string>
+#include <unordered_map>
 #include <utility>
 #include <Corrade/Containers/GrowableArray.h>
 #include <Corrade/Containers/Pair.h>
@@ -14,6 +16,7 @@
 
 #include "QuenfoldEngine/Path.h"
 #include "QuenfoldEditor/Utils/Implementation/ChangeRecords.h"
+#include "QuenfoldEditor/Utils/Implementation/TreeSnapshot.h"
 #include "QuenfoldEditor/Utils/Platform/DirectoryChanges.h"
 
 namespace QuenfoldEngine {
@@ -50,6 +53,14 @@ struct FileWatch::Directory {
     Containers::Pointer<OVERLAPPED> overlapped;
     Containers::Pointer<CompletionContext> context;
     std::uint32_t useCount;
+    /* What the reader knows of the tree, when resynchronizing */
+    Containers::Pointer<Implementation::TreeSnapshot> snapshot;
+};
+
+/* Finds the same directory as a scan of every record would: the paths of
+   those not retired are distinct, and a retired one matches no path */
+struct FileWatch::DirectoryIndex {
+    std::unordered_map<std::string, std::size_t> positions;
 };
 
 struct FileWatch::PendingEvent {
@@ -149,12 +160,18 @@ struct FileWatchCompletion {
             FileWatch::Directory& directory = watcher._directories[directoryIndex];
             if(directory.handle) CloseHandle(directory.handle);
             directory.handle = nullptr;
+            watcher.releaseRetired(directoryIndex);
             return;
         }
 
-        /* Zero bytes means the changes overflowed the buffer: what was lost
-           cannot be told, and the directory goes silent */
-        if(errorCode != ERROR_SUCCESS || !bytesTransferred) return;
+        /* Zero bytes means the changes overflowed the buffer, as does
+           ERROR_NOTIFY_ENUM_DIR: what was lost cannot be told, and the
+           directory goes silent unless it resynchronizes */
+        if((errorCode == ERROR_SUCCESS && !bytesTransferred) || errorCode == ERROR_NOTIFY_ENUM_DIR) {
+            if(watcher._flags & FileWatch::Flag::Resynchronize) watcher.resynchronize(directoryIndex);
+            return;
+        }
+        if(errorCode != ERROR_SUCCESS) return;
 
         /* The next read reuses the buffer, so only after the decode */
         watcher.onChangeCallback(directoryIndex);
@@ -172,7 +189,7 @@ void QUENFOLD_COMPLETION_ROUTINE completionRoutine(const DWORD errorCode, const 
 
 }
 
-FileWatch::FileWatch(): _nextId{1} {
+FileWatch::FileWatch(const Flags flags): _nextId{1}, _directoryIndex{new DirectoryIndex}, _flags{flags} {
     /* The entry of id 0, which is never handed out */
     arrayAppend(_watchIndices, std::int64_t{});
     arrayReserve(_directories, 64);
@@ -241,10 +258,10 @@ std::size_t FileWatch::size() const {
 }
 
 int FileWatch::getDirectory(const Containers::StringView directory) {
-    for(std::size_t i = 0; i != _directories.size(); ++i) {
-        if(_directories[i].path != directory) continue;
-        ++_directories[i].useCount;
-        return int(i);
+    const auto found = _directoryIndex->positions.find(std::string{directory.data(), directory.size()});
+    if(found != _directoryIndex->positions.end()) {
+        ++_directories[found->second].useCount;
+        return int(found->second);
     }
 
     Containers::String path = directory;
@@ -264,21 +281,39 @@ int FileWatch::getDirectory(const Containers::StringView directory) {
         Containers::Array<char>{ValueInit, NotificationBufferSize},
         Containers::Pointer<OVERLAPPED>{new OVERLAPPED{}},
         Containers::Pointer<CompletionContext>{new CompletionContext{this, std::int64_t(directoryIndex)}},
-        1});
+        1, {}});
     added.overlapped->hEvent = added.context.get();
+    _directoryIndex->positions.emplace(std::string{directory.data(), directory.size()}, directoryIndex);
 
     startWatch(directoryIndex);
+    /* After the read is armed, so that nothing between the two is missed */
+    if(_flags & Flag::Resynchronize)
+        _directories[directoryIndex].snapshot.emplace(_directories[directoryIndex].path);
     return int(directoryIndex);
 }
 
-void FileWatch::startWatch(const std::size_t directoryIndex) {
+bool FileWatch::startWatch(const std::size_t directoryIndex) {
     Directory& directory = _directories[directoryIndex];
     if(ReadDirectoryChangesW(directory.handle, directory.buffer.data(), DWORD(directory.buffer.size()), TRUE, NotifyFilter, nullptr, directory.overlapped.get(), completionRoutine))
-        return;
+        return true;
 
     /* No retry: the directory goes silent */
     const DWORD error = GetLastError();
     Utility::Error{} << "ReadDirectoryChangesW failed:" << error;
+    return false;
+}
+
+/* Read on first, so that nothing changed during the walk is missed; a
+   change may then be told twice, never not at all */
+void FileWatch::resynchronize(const std::size_t directoryIndex) {
+    if(_directories[directoryIndex].path.isEmpty() || !isOpen(_directories[directoryIndex].handle) || !startWatch(directoryIndex))
+        return;
+
+    Directory& directory = _directories[directoryIndex];
+    Implementation::TreeSnapshot::Changes changes;
+    if(!directory.snapshot->resynchronize(changes)) return;
+    Utility::Warning{} << "FileWatch::update(): changes lost in" << directory.path << Utility::Debug::nospace << "," << "resynchronized with" << changes.size() << "differences";
+    if(!changes.isEmpty()) onChangeCallback(changes);
 }
 
 void FileWatch::remove(const int id) {
@@ -309,7 +344,22 @@ void FileWatch::removeInternal(const std::size_t position) {
         const DWORD error = GetLastError();
         Utility::Error{} << "FileWatch::remove(): windows error" << error;
     }
+    _directoryIndex->positions.erase(std::string{directory.path.data(), directory.path.size()});
     directory.path = Containers::String{};
+    directory.snapshot = nullptr;
+    releaseRetired(directoryIndex);
+}
+
+/* A retired directory keeps its record, so that positions stay, but once no
+   read can be outstanding any more, nothing of what the reads needed: a
+   closed handle's completions have run by the end of the wait that closed
+   it, and a handle that failed to open never had a read */
+void FileWatch::releaseRetired(const std::size_t directoryIndex) {
+    Directory& directory = _directories[directoryIndex];
+    if(!directory.path.isEmpty() || isOpen(directory.handle)) return;
+    directory.buffer = nullptr;
+    directory.overlapped = nullptr;
+    directory.context = nullptr;
 }
 
 void FileWatch::clear() {
@@ -328,10 +378,11 @@ void FileWatch::clear() {
     }
 
     SleepEx(0, TRUE);
+    for(std::size_t i = 0; i != _directories.size(); ++i) releaseRetired(i);
 }
 
 void FileWatch::onChangeCallback(const std::size_t directoryIndex) {
-    const Directory& directory = _directories[directoryIndex];
+    Directory& directory = _directories[directoryIndex];
     const Containers::ArrayView<const char> buffer = directory.buffer;
     Containers::Array<char> name{NoInit, buffer.size()/2*3};
     Containers::Array<Containers::Pair<Containers::String, Event>> changes;
@@ -339,8 +390,9 @@ void FileWatch::onChangeCallback(const std::size_t directoryIndex) {
     Implementation::forEachChangeRecord(buffer, [&](const DWORD action, const char* const units, const std::size_t unitsSize) {
         const Event event = action < std::size(ActionEvents) ? ActionEvents[action] : NoEvent;
         if(event == NoEvent) return;
-        const std::size_t nameLength = utf8PathFromUtf16(units, unitsSize/2, name.data());
-        arrayAppend(changes, InPlaceInit, Utility::Path::join(directory.path, Containers::StringView{name.data(), nameLength}), event);
+        const Containers::StringView relative{name.data(), utf8PathFromUtf16(units, unitsSize/2, name.data())};
+        if(directory.snapshot) directory.snapshot->apply(relative, event);
+        arrayAppend(changes, InPlaceInit, Utility::Path::join(directory.path, relative), event);
     });
 
     if(!changes.isEmpty()) onChangeCallback(changes);

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 #include <Corrade/Containers/Array.h>
+#include <Corrade/Containers/EnumSet.h>
+#include <Corrade/Containers/Pointer.h>
 
 #include "QuenfoldEditor/Utils/visibility.h"
 
@@ -37,6 +39,19 @@ twice.
 Paths use @cb{.txt} / @ce as the separator. Single-threaded: watch, poll and
 destroy on one thread, the thread whose alertable waits run the completions.
 Neither copyable nor movable, since the pending reads hold its address.
+
+@section FileWatch-lost Lost changes
+
+A directory's read can lose changes: on Windows when more changes come
+between two reads than its buffer holds, on Linux when the kernel's event
+queue of the thread overflows, which loses changes of every directory the
+thread watches. By default such a directory goes silent: it reports nothing
+more, without a word. With @ref Flag::Resynchronize it reads on instead,
+reports what changed meanwhile and prints one warning,
+"FileWatch::update(): changes lost in", the directory's path followed by a
+comma, "resynchronized with", the number of changes reported and
+"differences". A directory that cannot be read any more, deleted for one,
+goes silent in either mode.
 */
 class QUENFOLDEDITORUTILS_EXPORT FileWatch {
     public:
@@ -52,8 +67,29 @@ class QUENFOLDEDITORUTILS_EXPORT FileWatch {
         /** @brief Callback, given the changed file's absolute path and the event */
         typedef std::function<void(Corrade::Containers::StringView, Event)> Callback;
 
+        /** @brief How the watcher behaves */
+        enum class Flag: std::uint8_t {
+            /**
+             * When a directory's read lost changes, read on, and report the
+             * difference between what the watcher knew of the tree and the
+             * disk as ordinary events through the same callbacks: an
+             * @ref Event::Add for each entry that appeared, an
+             * @ref Event::Remove for each entry that is gone (those inside a
+             * directory before the directory) and an @ref Event::Modify for
+             * each file whose size or last-write time changed. The watcher
+             * then keeps a snapshot of each watched tree (path, kind, size
+             * and last-write time of every entry), taken when the watch
+             * begins and kept in step with the events: a watch on a large
+             * tree costs a walk of it and memory for each entry.
+             */
+            Resynchronize = 1 << 0
+        };
+
+        /** @brief Set of @ref Flag values */
+        typedef Corrade::Containers::EnumSet<Flag> Flags;
+
         /** @brief Constructor; opens nothing */
-        explicit FileWatch();
+        explicit FileWatch(Flags flags = {});
 
         /**
          * @brief Destructor
@@ -88,6 +124,9 @@ class QUENFOLDEDITORUTILS_EXPORT FileWatch {
 
         /** @brief Number of live watches */
         std::size_t size() const;
+
+        /** @brief Flags the watcher was constructed with */
+        Flags flags() const { return _flags; }
 
         /**
          * @brief Remove a watch
@@ -147,8 +186,12 @@ class QUENFOLDEDITORUTILS_EXPORT FileWatch {
         struct PendingEvent;
         struct CompletionContext;
 
+        struct DirectoryIndex;
+
         int getDirectory(Corrade::Containers::StringView directory);
-        void startWatch(std::size_t directoryIndex);
+        bool startWatch(std::size_t directoryIndex);
+        void resynchronize(std::size_t directoryIndex);
+        void releaseRetired(std::size_t directoryIndex);
         void removeInternal(std::size_t position);
         void onChangeCallback(std::size_t directoryIndex);
         void onChangeCallback(Corrade::Containers::ArrayView<Corrade::Containers::Pair<Corrade::Containers::String, Event>> changes);
@@ -161,7 +204,12 @@ class QUENFOLDEDITORUTILS_EXPORT FileWatch {
         /* Never shrinks, so a position names one directory for the
            watcher's whole life */
         Corrade::Containers::Array<Directory> _directories;
+        /* Positions of the directories that are not retired, by path */
+        Corrade::Containers::Pointer<DirectoryIndex> _directoryIndex;
+        Flags _flags;
 };
+
+CORRADE_ENUMSET_OPERATORS(FileWatch::Flags)
 
 /**
 @brief Print a file event

@@ -270,6 +270,82 @@ TEST_F(FileWatchTest, Delivery) {
     EXPECT_FALSE(watcher.update());
 }
 
+/* A read that lost changes, on a tree that changed meanwhile: by default
+   the directory goes silent; resynchronizing, it reads on and tells what
+   changed, and then only what changes after */
+TEST_F(FileWatchTest, LostChanges) {
+    const std::string told =
+        "w /d/b.txt FileWatch::Event::Remove\n"
+        "w /d/a.txt FileWatch::Event::Modify\n"
+        "w /d/new.txt FileWatch::Event::Add\n"
+        "w /d/sub/deeper FileWatch::Event::Add\n"
+        "w /d/sub/deeper/x FileWatch::Event::Add\n";
+    const struct {
+        FileWatch::Flags flags;
+        DWORD error;
+        std::string log, calls, handles, messages;
+    } cases[]{
+        {{}, 0, "", "SleepEx 0 1\n", "h1 open", ""},
+        {{}, ERROR_NOTIFY_ENUM_DIR, "", "SleepEx 0 1\n", "h1 open", ""},
+        {FileWatch::Flag::Resynchronize, 0, told, "SleepEx 0 1\n" + armed("h1"), "h1 reading",
+            "FileWatch::update(): changes lost in /d, resynchronized with 5 differences\n"},
+        {FileWatch::Flag::Resynchronize, ERROR_NOTIFY_ENUM_DIR, told, "SleepEx 0 1\n" + armed("h1"), "h1 reading",
+            "FileWatch::update(): changes lost in /d, resynchronized with 5 differences\n"},
+    };
+    for(const auto& data: cases) {
+        SCOPED_TRACE(data.error);
+        Scripted::reset();
+        log.clear();
+        out.str({});
+        const Capture capture{out};
+        FileWatch watcher{data.flags};
+        EXPECT_EQ(watcher.flags(), data.flags);
+        watch(watcher, "/d", recorder("w"));
+        calls();
+
+        std::ofstream{at("/d/new.txt")};
+        std::ofstream{at("/d/a.txt"), std::ios::app} << "more";
+        std::filesystem::remove(at("/d/b.txt"));
+        std::filesystem::create_directory(at("/d/sub/deeper"));
+        std::ofstream{at("/d/sub/deeper/x")};
+        ASSERT_TRUE(Scripted::complete(at("/d"), "", data.error, 0));
+        EXPECT_EQ(watcher.update(), !data.log.empty());
+        EXPECT_EQ(log, data.log);
+        EXPECT_EQ(calls(), data.calls);
+        EXPECT_EQ(Scripted::handles(), data.handles);
+        EXPECT_EQ(messages(), data.messages);
+
+        /* What was told is no difference the next time */
+        if(data.flags) {
+            log.clear();
+            out.str({});
+            std::ofstream{at("/d/c.txt")};
+            ASSERT_TRUE(Scripted::complete(at("/d"), records({{1, u"c.txt"}})));
+            EXPECT_TRUE(watcher.update());
+            ASSERT_TRUE(Scripted::complete(at("/d"), "", data.error, 0));
+            EXPECT_FALSE(watcher.update());
+            EXPECT_EQ(log, "w /d/c.txt FileWatch::Event::Add\n");
+            EXPECT_EQ(messages(), "FileWatch::update(): changes lost in /d, resynchronized with 0 differences\n");
+            std::filesystem::remove(at("/d/c.txt"));
+        }
+
+        std::filesystem::remove(at("/d/new.txt"));
+        std::filesystem::remove_all(at("/d/sub/deeper"));
+        std::ofstream{at("/d/a.txt"), std::ios::trunc};
+        std::ofstream{at("/d/b.txt")};
+    }
+
+    /* A tree that cannot be read any more tells nothing */
+    out.str({});
+    const Capture capture{out};
+    FileWatch watcher{FileWatch::Flag::Resynchronize};
+    watch(watcher, "/a/b", recorder("w"));
+    std::filesystem::remove(at("/a/b"));
+    ASSERT_TRUE(Scripted::complete(at("/a/b"), "", 0, 0));
+    EXPECT_FALSE(watcher.update());
+    EXPECT_EQ(messages(), "");
+}
+
 TEST_F(FileWatchTest, ClearAndTeardown) {
     {
         const Capture capture{out};

@@ -5,6 +5,7 @@
  */
 
 #include <cstddef>
+#include <type_traits>
 
 namespace Corrade { namespace Containers {
 
@@ -21,6 +22,7 @@ template<class F, class S> class Pair;
 template<class T> class Pointer;
 template<class T> class Reference;
 template<class T> class Optional;
+template<class T, typename std::underlying_type<T>::type fullValue = typename std::underlying_type<T>::type(~0)> class EnumSet;
 
 }}
 
