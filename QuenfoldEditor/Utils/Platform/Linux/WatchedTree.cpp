@@ -460,6 +460,7 @@ void WatchedTree::watchLost(const int watch) {
 
 void WatchedTree::overflowed() {
     _changes.appendLoss();
+    _overflowed = true;
 }
 
 /* What was kept for events still to come goes once they have come; but a
@@ -468,6 +469,14 @@ void WatchedTree::overflowed() {
 void WatchedTree::caughtUp(const bool renameHalfWaits) {
     _listed.clear();
     if(!renameHalfWaits) _adopted.clear();
+    /* Nothing is reported: the reader was told that changes were lost, and
+       the walk places every directory, those waiting to be reached too */
+    if(_overflowed) {
+        _overflowed = true;
+        _unreached.clear();
+        const OpenDirectory root{_system, _system.open(_rootDirectory, {})};
+        if(root < 0 || list(0, root, false)) _changes.appendLoss();
+    }
     if(_unreached.empty()) return;
     Containers::Array<std::size_t> unreached;
     for(const std::size_t node: _unreached) arrayAppend(unreached, node);

@@ -106,7 +106,10 @@ class WatchedTree {
         /* The kernel dropped the watch of a directory below the root: it
            is gone */
         void watchLost(int watch);
-        /* The kernel dropped events */
+        /* The kernel dropped events: the reader is told, and the tree is
+           walked again once the events have caught up, so that directories
+           that came or went meanwhile are watched or dropped and what
+           happens from then on is heard of */
         void overflowed();
         /* Every event queued so far has been handled, but for the first
            half of a rename if it still waits for its second: directories
@@ -162,6 +165,8 @@ class WatchedTree {
         std::unordered_set<std::string> _adopted;
         /* Counts the listings, so that each can tell what it found */
         std::uint64_t _listings = 0;
+        /* Events were dropped since the tree was last walked */
+        bool _overflowed = false;
 };
 
 }}}

@@ -189,6 +189,32 @@ TEST(WatchedTree, EventsBehindTheDisk) {
     EXPECT_TRUE(directories.watched.empty());
 }
 
+/* Events the kernel dropped: the reader is told, and the tree walked again,
+   so that a directory that came meanwhile is heard of and one that went no
+   longer holds a watch */
+TEST(WatchedTree, Overflowed) {
+    Directories directories;
+    directories.mkdir("w", "a");
+    directories.mkdir("w/a", "gone");
+    ChangeQueue changes;
+    {
+        WatchedTree tree{directories, changes, 3};
+        ASSERT_EQ(tree.watchRoot(), 0);
+        directories.mkdir("w", "b");
+        directories.mkdir("w/b", "c");
+        directories.rename("w/a", "gone", "out", "gone");
+        directories.queued.clear();
+        tree.overflowed();
+        directories.deliver(tree);
+        EXPECT_EQ(takeRecordLines(changes), "lost\n");
+        EXPECT_EQ(tree.watchCount(), 4u);
+        directories.mkdir("w/b/c", "d");
+        directories.deliver(tree);
+        EXPECT_EQ(takeRecordLines(changes), "1 b\\c\\d\n3 b\\c\n");
+    }
+    EXPECT_TRUE(directories.watched.empty());
+}
+
 /* Out of descriptors: watching fails, and once watching, the reader is told
    that changes were lost, as of a kernel overflow */
 TEST(WatchedTree, ListingFailed) {
