@@ -50,11 +50,11 @@ void printTimed(const Containers::StringView message) {
     std::fflush(stderr);
 }
 
-/* What the library printed while loading or rendering for one file, each
-   line told with the time and the file's name */
-void printTimedLines(const char* const name, const std::string& lines) {
+/* What the library printed, each line told with the time and, when the
+   lines were printed for one file, its name */
+void printTimedLines(const std::string& lines, const char* const name = nullptr) {
     for(const Containers::StringView line: Containers::StringView{lines.data(), lines.size()}.split('\n'))
-        if(!line.isEmpty()) printTimed(Utility::format("{}: {}", name, line));
+        if(!line.isEmpty()) printTimed(name ? Utility::format("{}: {}", name, line) : Containers::String{line});
 }
 
 /* Replaces to with from in one step, so that a viewer never reads half of
@@ -145,7 +145,7 @@ void Preview::load(const std::size_t index) {
             parsed.emplace(*contents);
         }
         source.broken = !parsed->valid();
-        if(source.broken) printTimedLines(source.name, messages.str());
+        if(source.broken) printTimedLines(messages.str(), source.name);
         else _template = std::move(parsed);
     } else {
         rapidjson::Document document;
@@ -166,7 +166,7 @@ void Preview::render() {
         Utility::Error redirectError{&messages};
         text = _template->render(_contexts);
     }
-    if(!messages.str().empty()) printTimedLines(_sources[0].name, messages.str());
+    if(!messages.str().empty()) printTimedLines(messages.str(), _sources[0].name);
     else write(text);
 }
 
@@ -198,7 +198,9 @@ void Preview::write(const Containers::StringView text) {
 }
 
 int Preview::run() {
-    FileWatch watcher;
+    /* Never deaf: changes lost in a burst are found again, and the files
+       they touched rendered */
+    FileWatch watcher{FileWatch::Flag::Resynchronize};
     for(std::size_t i = 0; i != _sources.size(); ++i) {
         const auto changed = [this, i](const Containers::StringView path, FileWatch::Event) {
             /* A watch on a file also hears of files of the same name in the
@@ -231,7 +233,13 @@ int Preview::run() {
             }
             timeout = std::uint32_t(std::chrono::ceil<std::chrono::milliseconds>(_quietUntil - now).count());
         }
-        watcher.update(timeout);
+        /* That changes were lost is told like the rest */
+        std::ostringstream warnings;
+        {
+            const Utility::Warning redirectWarning{&warnings};
+            watcher.update(timeout);
+        }
+        printTimedLines(warnings.str());
     }
     return Success;
 }

@@ -49,6 +49,12 @@ Options:
 Without either option it runs until interrupted (Ctrl-C or SIGTERM). It
 sleeps while nothing changes and prints each change as soon as it comes.
 
+When more changes come at once than the system can hold for it, some are
+lost. It then compares what it watches with what it had been told, prints
+the differences as events (Add, Remove, or Modify for a file whose size or
+time changed) and says on standard error "FileWatch::update(): changes lost
+in DIRECTORY, resynchronized with N differences".
+
 Exit status: 0 normal end, 1 a PATH cannot be watched, 2 usage error.
 )";
 
@@ -100,7 +106,9 @@ int main(int argc, char** argv) {
         ++printed;
     };
 
-    FileWatch watch;
+    /* Never deaf: after changes were lost, what changed meanwhile is
+       printed as events, and standard error says so */
+    FileWatch watch{FileWatch::Flag::Resynchronize};
     std::set<std::string> directories;
     for(int i = 0; i != firstPath; ++i) {
         if(!watch.watch(argv[i], print)) {

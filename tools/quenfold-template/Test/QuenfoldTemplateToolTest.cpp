@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
-#include <thread>
 #include <random>
+#include <regex>
 #include <string>
+#include <thread>
+#include <vector>
 #include <gtest/gtest.h>
 #include <Corrade/Containers/ArrayView.h>
 #include <Corrade/Containers/Optional.h>
@@ -315,6 +318,26 @@ TEST_F(QuenfoldTemplateWatch, SeparatesRendersOnStandardOutput) {
     EXPECT_EQ(stop(), 0);
     EXPECT_EQ(read("out"), "Hello cube! [shown] Scale: 1.5000\n\f\ncube\n\f\n");
     EXPECT_EQ(messages(), std::vector<std::string>{"Watching 2 files"});
+}
+
+/* Stopped while a burst larger than the kernel's queue comes, and the
+   template saved in it: once running again, it finds out and renders */
+TEST_F(QuenfoldTemplateWatch, RendersWhatABurstHid) {
+    std::size_t limit = 0;
+    std::ifstream{"/proc/sys/fs/inotify/max_queued_events"} >> limit;
+    if(!limit || limit > 65536) GTEST_SKIP() << "max_queued_events is " << limit;
+    start({"--quiet", "50", "-o", "result.txt", "scene.txt", "scene.json"});
+    ASSERT_TRUE(waitFor([&]{ return messages().size() == 2; })) << read("err");
+
+    kill(_pid, SIGSTOP);
+    for(std::size_t i = 0; i <= limit; ++i) write(("burst" + std::to_string(i)).data(), "");
+    write("scene.txt", "Burst {{ node.name }}\n");
+    kill(_pid, SIGCONT);
+    ASSERT_TRUE(waitFor([&]{ return messages().size() == 4; })) << read("err");
+    EXPECT_EQ(read("result.txt"), "Burst cube\n");
+    const std::vector<std::string> lines = messages();
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex{"FileWatch::update\\(\\): changes lost in .*, resynchronized with [0-9]+ differences"})) << lines[2];
+    EXPECT_EQ(lines[3], "result.txt: written");
 }
 #endif
 

@@ -1,11 +1,16 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <sys/wait.h>
 #include <gtest/gtest.h>
 
@@ -84,6 +89,47 @@ TEST(QuenfoldWatchTool, PrintsEventsUntilCount) {
         "(" + path + " FileWatch::Event::Add\n)?"})) << output;
     EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 3) << output;
     EXPECT_EQ(std::system(("rm -rf '" + directory + "'").c_str()), 0);
+}
+
+
+/* Stopped while a burst larger than the kernel's queue comes, it finds out
+   what it missed once it runs again, and says so */
+TEST(QuenfoldWatchTool, ResynchronizesAfterABurst) {
+    std::size_t limit = 0;
+    std::ifstream{"/proc/sys/fs/inotify/max_queued_events"} >> limit;
+    if(!limit || limit > 65536) GTEST_SKIP() << "max_queued_events is " << limit;
+    const std::string directory = temporaryDirectory();
+    const std::string out = directory + ".out", err = directory + ".err";
+    const pid_t tool = fork();
+    ASSERT_GE(tool, 0);
+    if(!tool) {
+        if(!std::freopen(out.data(), "w", stdout) || !std::freopen(err.data(), "w", stderr)) _exit(127);
+        execl(QUENFOLD_WATCH_BINARY, QUENFOLD_WATCH_BINARY, "--timeout", "120", directory.data(), nullptr);
+        _exit(127);
+    }
+    const auto contents = [](const std::string& path) {
+        std::ostringstream text;
+        text << std::ifstream{path}.rdbuf();
+        return text.str();
+    };
+    const auto waitFor = [](const std::function<bool()>& condition) {
+        for(int i = 0; i != 6000 && !condition(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds{10});
+        return condition();
+    };
+    EXPECT_TRUE(waitFor([&] { return contents(err) == "Watching 1 directories\n"; }));
+
+    kill(tool, SIGSTOP);
+    for(std::size_t i = 0; i <= limit; ++i) std::ofstream{directory + "/" + std::to_string(i)};
+    kill(tool, SIGCONT);
+    const std::string last = directory + "/" + std::to_string(limit) + " FileWatch::Event::Add\n";
+    EXPECT_TRUE(waitFor([&] { return contents(out).find(last) != std::string::npos; }));
+    kill(tool, SIGTERM);
+    int status;
+    waitpid(tool, &status, 0);
+    EXPECT_EQ(exitCode(status), 0);
+    EXPECT_TRUE(std::regex_match(contents(err), std::regex{"Watching 1 directories\n"
+        "FileWatch::update\\(\\): changes lost in .*, resynchronized with [0-9]+ differences\n"})) << contents(err);
+    EXPECT_EQ(std::system(("rm -rf '" + directory + "' '" + out + "' '" + err + "'").c_str()), 0);
 }
 
 }
