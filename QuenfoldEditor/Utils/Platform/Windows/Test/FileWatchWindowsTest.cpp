@@ -95,6 +95,50 @@ TEST_F(FileWatchWindowsTest, MoveBetweenSubfolders) {
     EXPECT_EQ(changes, (std::vector<Change>{{"w/a/f", Event::Remove}, {"w/b/f", Event::Add}}));
 }
 
+/* More changes between two reads than the buffer holds, in a subfolder made
+   after the watch began and in the folder itself: by default the folder goes
+   silent; resynchronizing, every file is reported and the folder reads on */
+TEST_F(FileWatchWindowsTest, BurstsLargerThanTheBuffer) {
+    for(const FileWatch::Flags flags: {FileWatch::Flags{}, FileWatch::Flags{FileWatch::Flag::Resynchronize}}) {
+        for(const std::string& burst: {std::string{"w/new/"}, std::string{"w/burst-"}}) {
+            SCOPED_TRACE(burst + (flags ? " resynchronizing" : ""));
+            fs::remove_all(at("w"));
+            fs::create_directory(at("w"));
+            log.clear();
+            const Corrade::Utility::Warning silenced{nullptr};
+            FileWatch watcher{flags};
+            ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+            const int count = burst == "w/new/" ? 1000 : 2000;
+            if(count == 1000) fs::create_directory(at("w/new"));
+            for(int i = 0; i != count; ++i) write(burst + std::to_string(i));
+
+            if(flags) {
+                const std::vector<Change> changes = settle(watcher);
+                for(int i = 0; i != count; ++i)
+                    EXPECT_TRUE(contains(changes, {burst + std::to_string(i), Event::Add})) << i;
+                write("w/after");
+                EXPECT_EQ(withoutFolderModify(settle(watcher), {}), (std::vector<Change>{{"w/after", Event::Add}}));
+                continue;
+            }
+
+            /* Until it has been quiet for a while */
+            for(std::size_t quiet = 0, delivered = 0; quiet != 50; delivered = log.size()) {
+                deliver(watcher);
+                quiet = log.size() == delivered ? quiet + 1 : 0;
+                Sleep(5);
+            }
+            EXPECT_LT(std::count_if(log.begin(), log.end(), [](const Change& change) { return change.event == Event::Add; }), count);
+            log.clear();
+            write("w/after");
+            for(int i = 0; i != 20; ++i) {
+                deliver(watcher);
+                Sleep(5);
+            }
+            EXPECT_EQ(log, std::vector<Change>{});
+        }
+    }
+}
+
 /* A folder is closed once the cancelled read of its last watch has come
    back, in the next update(); by clear() at once; and by the destructor */
 TEST_F(FileWatchWindowsTest, RemoveClearDestroy) {
