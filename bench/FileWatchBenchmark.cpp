@@ -1,42 +1,153 @@
-/* The cost of an update() with nothing to report, with one watcher on the
-   thread and with a hundred, each on a small directory of its own: the
-   thread's single kernel instance is read once whatever their number */
+/* The file watcher's costs: an update() with nothing to report, with one
+   watcher on the thread and with a hundred, each on a small directory of its
+   own (the thread's single kernel instance is read once whatever their
+   number); a watch() and remove() of one directory again and again, as an
+   editor opening and closing documents does for days; and what keeping a
+   snapshot of a large tree for resynchronization costs, in time and memory,
+   against the default mode */
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
+#include <malloc.h>
+#include <unistd.h>
 #include <benchmark/benchmark.h>
+#include <Corrade/Containers/String.h>
 #include <Corrade/Containers/StringView.h>
 
 #include "QuenfoldEditor/Utils/FileWatch.h"
+#include "QuenfoldEditor/Utils/Implementation/TreeSnapshot.h"
 
 namespace {
 
 using namespace QuenfoldEngine;
 namespace fs = std::filesystem;
 
-void idleUpdate(benchmark::State& state) {
-    std::string root = (fs::temp_directory_path()/"FileWatchBenchmark.XXXXXX").string();
-    if(!mkdtemp(root.data())) {
-        state.SkipWithError("cannot make a temporary directory");
-        return;
+void ignore(Corrade::Containers::StringView, FileWatch::Event) {}
+
+/* A directory of its own, removed with everything in it */
+struct Scratch {
+    Scratch() {
+        path = (fs::temp_directory_path()/"FileWatchBenchmark.XXXXXX").string();
+        if(!mkdtemp(path.data())) path.clear();
     }
+    ~Scratch() { if(!path.empty()) fs::remove_all(path); }
+    std::string path;
+};
+
+/* Resident memory of the process, and the most it had since the last
+   resetPeak(), in bytes */
+std::size_t statusBytes(const char* const field) {
+    std::ifstream status{"/proc/self/status"};
+    for(std::string line; std::getline(status, line); )
+        if(line.rfind(field, 0) == 0) return std::stoul(line.substr(std::string{field}.size()))*1024;
+    return 0;
+}
+void resetPeak() { std::ofstream{"/proc/self/clear_refs"} << "5"; }
+
+/* Bytes the heap hands out now */
+std::size_t heapBytes() { return mallinfo2().uordblks; }
+
+void idleUpdate(benchmark::State& state) {
+    const Scratch scratch;
     std::vector<std::unique_ptr<FileWatch>> watchers;
     for(int i = 0; i != state.range(0); ++i) {
-        const std::string directory = root + "/" + std::to_string(i);
+        const std::string directory = scratch.path + "/" + std::to_string(i);
         fs::create_directories(directory + "/sub");
         watchers.push_back(std::make_unique<FileWatch>());
-        watchers.back()->watch(directory.data(), [](Corrade::Containers::StringView, FileWatch::Event) {});
+        watchers.back()->watch(directory.data(), ignore);
     }
     for(auto _: state) benchmark::DoNotOptimize(watchers.front()->update());
-    watchers.clear();
-    fs::remove_all(root);
+}
+
+/* 20,000 cycles of watch(), remove() and the update() that lets the
+   cancelled read come back: the cost of the first thousand against the
+   last thousand, and how much the resident memory grew */
+void watchRemoveCycles(benchmark::State& state) {
+    const Scratch scratch;
+    constexpr int Cycles = 20000, Sample = 1000;
+    for(auto _: state) {
+        FileWatch watcher;
+        const auto cycles = [&](const int count) {
+            const auto start = std::chrono::steady_clock::now();
+            for(int i = 0; i != count; ++i) {
+                watcher.remove(watcher.watch(scratch.path.data(), ignore));
+                watcher.update();
+            }
+            return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count()/count;
+        };
+        const std::size_t residentBefore = statusBytes("VmRSS:");
+        const double first = cycles(Sample);
+        cycles(Cycles - 2*Sample);
+        const double last = cycles(Sample);
+        state.counters["first_us"] = first;
+        state.counters["last_us"] = last;
+        state.counters["last/first"] = last/first;
+        state.counters["resident_MiB"] = (double(statusBytes("VmRSS:")) - double(residentBefore))/(1024.0*1024.0);
+    }
+}
+
+/* 2,000 directories of 50 files, two levels deep, made once */
+const std::string& largeTree() {
+    static const Scratch scratch;
+    static bool made = false;
+    if(!made) {
+        for(int d = 0; d != 2000; ++d) {
+            const std::string directory = scratch.path + "/" + std::to_string(d/50) + "/" + std::to_string(d);
+            fs::create_directories(directory);
+            for(int f = 0; f != 50; ++f) std::ofstream{directory + "/file-" + std::to_string(f) + ".asset"} << f;
+        }
+        made = true;
+    }
+    return scratch.path;
+}
+constexpr double LargeTreeEntries = 2000 + 40 + 2000*50;
+
+/* A watch of the whole tree, and the heap it keeps, per entry */
+void watchLargeTree(benchmark::State& state) {
+    const std::string& tree = largeTree();
+    const FileWatch::Flags flags = state.range(0) ? FileWatch::Flag::Resynchronize : FileWatch::Flags{};
+    for(auto _: state) {
+        const std::size_t before = heapBytes();
+        FileWatch watcher{flags};
+        watcher.watch(tree.data(), ignore);
+        state.counters["heap_B/entry"] = (double(heapBytes()) - double(before))/LargeTreeEntries;
+    }
+}
+
+/* A resynchronization of the whole tree, once with nothing changed and once
+   with a file in a hundred changed, with the time and the most memory it
+   took above what the snapshot holds */
+void resynchronizeLargeTree(benchmark::State& state) {
+    const std::string& tree = largeTree();
+    Implementation::TreeSnapshot snapshot{tree.data()};
+    for(auto _: state) {
+        state.PauseTiming();
+        if(state.range(0))
+            for(int d = 0; d < 2000; d += 2)
+                std::ofstream{tree + "/" + std::to_string(d/50) + "/" + std::to_string(d) + "/file-" + std::to_string(d % 50) + ".asset", std::ios::app} << 'x';
+        Implementation::TreeSnapshot::Changes changes;
+        const std::size_t resident = statusBytes("VmRSS:");
+        resetPeak();
+        state.ResumeTiming();
+        snapshot.resynchronize(changes);
+        state.PauseTiming();
+        state.counters["changes"] = double(changes.size());
+        state.counters["peak_B/entry"] = (double(statusBytes("VmHWM:")) - double(resident))/LargeTreeEntries;
+        state.ResumeTiming();
+    }
 }
 
 }
 
 BENCHMARK(idleUpdate)->Arg(1)->Arg(100);
+BENCHMARK(watchRemoveCycles)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(watchLargeTree)->ArgName("resynchronizing")->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(resynchronizeLargeTree)->ArgName("changed")->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
