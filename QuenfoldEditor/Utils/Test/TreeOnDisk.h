@@ -92,6 +92,16 @@ struct TreeOnDisk: testing::Test {
         return done();
     }
 
+    /* Delivers until nothing new has come for a while, for changes that
+       are not to come */
+    void deliverUntilQuiet(FileWatch& watcher, const std::vector<Change>& changes) {
+        for(std::size_t quiet = 0, delivered = 0; quiet != 50; delivered = changes.size()) {
+            deliver(watcher);
+            quiet = changes.size() == delivered ? quiet + 1 : 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds{5});
+        }
+    }
+
     static bool contains(const std::vector<Change>& changes, const Change& change) {
         return std::find(changes.begin(), changes.end(), change) != changes.end();
     }

@@ -214,21 +214,13 @@ TEST_F(FileWatchLinuxTest, KernelQueueOverflow) {
             for(int i = 0; i != 10; ++i) make(fresh + "/" + std::to_string(i));
 
             if(!flags) {
-                /* Until it has been quiet for a while */
-                for(std::size_t quiet = 0, delivered = 0; quiet != 50; delivered = log.size()) {
-                    deliver(watcher);
-                    quiet = log.size() == delivered ? quiet + 1 : 0;
-                    std::this_thread::sleep_for(std::chrono::milliseconds{5});
-                }
+                deliverUntilQuiet(watcher, log);
                 EXPECT_LT(std::count_if(log.begin(), log.end(), [](const Change& change) { return change.event == Event::Add; }), std::ptrdiff_t(created.size()));
                 log.clear();
                 write("w/after");
                 write("out/tree/after");
-                for(int i = 0; i != 20; ++i) {
-                    deliver(watcher);
-                    deliver(second);
-                    std::this_thread::sleep_for(std::chrono::milliseconds{5});
-                }
+                deliverUntilQuiet(watcher, log);
+                deliverUntilQuiet(second, other);
                 EXPECT_EQ(log, std::vector<Change>{});
                 EXPECT_EQ(other, std::vector<Change>{});
                 EXPECT_EQ(warnings.str(), "");

@@ -121,19 +121,11 @@ TEST_F(FileWatchWindowsTest, BurstsLargerThanTheBuffer) {
                 continue;
             }
 
-            /* Until it has been quiet for a while */
-            for(std::size_t quiet = 0, delivered = 0; quiet != 50; delivered = log.size()) {
-                deliver(watcher);
-                quiet = log.size() == delivered ? quiet + 1 : 0;
-                Sleep(5);
-            }
+            deliverUntilQuiet(watcher, log);
             EXPECT_LT(std::count_if(log.begin(), log.end(), [](const Change& change) { return change.event == Event::Add; }), count);
             log.clear();
             write("w/after");
-            for(int i = 0; i != 20; ++i) {
-                deliver(watcher);
-                Sleep(5);
-            }
+            deliverUntilQuiet(watcher, log);
             EXPECT_EQ(log, std::vector<Change>{});
         }
     }
