@@ -174,7 +174,11 @@ void Preview::write(const Containers::StringView text) {
     if(!_output) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fputs(text.isEmpty() || text.back() == '\n' ? "\f\n" : "\n\f\n", stdout);
-        std::fflush(stdout);
+        /* A full disk: told, and the next render tries again */
+        if(std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            printTimed(Utility::format("standard output: cannot write: {}", std::strerror(errno)));
+            std::clearerr(stdout);
+        }
         return;
     }
 

@@ -18,6 +18,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -208,7 +209,8 @@ class QuenfoldTemplateWatch: public QuenfoldTemplateTool {
             QuenfoldTemplateTool::TearDown();
         }
 
-        void start(const std::vector<const char*>& arguments) {
+        /* The limits run in the child, its output in place */
+        void start(const std::vector<const char*>& arguments, const std::function<void()>& limits = {}) {
             _pid = fork();
             ASSERT_GE(_pid, 0);
             if(_pid == 0) {
@@ -220,6 +222,7 @@ class QuenfoldTemplateWatch: public QuenfoldTemplateTool {
                 const int err = open("err", O_WRONLY|O_CREAT|O_TRUNC, 0600);
                 dup2(out, STDOUT_FILENO);
                 dup2(err, STDERR_FILENO);
+                if(limits) limits();
                 execv(argv[0], const_cast<char**>(argv.data()));
                 _exit(127);
             }
@@ -241,6 +244,12 @@ class QuenfoldTemplateWatch: public QuenfoldTemplateTool {
             for(std::size_t begin = 0, end; (end = err.find('\n', begin)) != std::string::npos; begin = end + 1)
                 lines.push_back(err.substr(begin + 9, end - begin - 9));
             return lines;
+        }
+
+        /* Nothing left beside the result by its replacements */
+        void expectNoTemporaryFiles() const {
+            for(const auto& entry: std::filesystem::directory_iterator{_directory})
+                EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
         }
 
         /* Waits, for as long as a busy machine may take, until the condition
@@ -305,9 +314,7 @@ TEST_F(QuenfoldTemplateWatch, RendersOnceForEachWayOfSaving) {
     EXPECT_EQ(stop(), 0);
     EXPECT_EQ(messages(), expected);
     EXPECT_EQ(read("out"), "");
-    /* Nothing left beside the result by its replacements */
-    for(const auto& entry: std::filesystem::directory_iterator{_directory})
-        EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+    expectNoTemporaryFiles();
 }
 
 TEST_F(QuenfoldTemplateWatch, SeparatesRendersOnStandardOutput) {
@@ -338,6 +345,46 @@ TEST_F(QuenfoldTemplateWatch, RendersWhatABurstHid) {
     const std::vector<std::string> lines = messages();
     EXPECT_TRUE(std::regex_match(lines[2], std::regex{"FileWatch::update\\(\\): changes lost in .*, resynchronized with [0-9]+ differences"})) << lines[2];
     EXPECT_EQ(lines[3], "result.txt: written");
+}
+
+/* A write that fails, past a file size limit or on a full disk, is told;
+   the output keeps what it had, nothing is left beside it, and the next
+   save writes again */
+TEST_F(QuenfoldTemplateWatch, TellsOfFailedWrites) {
+    const auto scene = [](const std::string& name) { return R"({"node": {"name": ")" + name + R"(", "visible": true}, "scale": 1.5})"; };
+    /* Room for the messages, not for a long name */
+    start({"--quiet", "300", "-o", "result.txt", "scene.txt", "scene.json"}, [] {
+        const rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        signal(SIGXFSZ, SIG_IGN);
+    });
+    ASSERT_TRUE(waitFor([&]{ return messages().size() == 2; })) << read("err");
+    const struct {
+        std::string name;
+        const char* message;
+        const char* result;
+    } saves[]{
+        {std::string(5000, 'x'), "result.txt: cannot write: File too large", "Hello cube! [shown] Scale: 1.5000\n"},
+        {"cone", "result.txt: written", "Hello cone! [shown] Scale: 1.5000\n"},
+    };
+    std::vector<std::string> expected{"result.txt: written", "Watching 2 files"};
+    for(const auto& save: saves) {
+        write("scene.json", scene(save.name));
+        expected.push_back(save.message);
+        ASSERT_TRUE(waitFor([&]{ return messages().size() == expected.size(); })) << read("err");
+        EXPECT_EQ(messages(), expected);
+        EXPECT_EQ(read("result.txt"), save.result);
+        expectNoTemporaryFiles();
+    }
+    EXPECT_EQ(stop(), 0);
+
+    start({"--quiet", "300", "scene.txt", "scene.json"}, [] { dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO); });
+    ASSERT_TRUE(waitFor([&]{ return messages().size() == 2; })) << read("err");
+    write("scene.json", scene("ball"));
+    const std::string full = "standard output: cannot write: No space left on device";
+    ASSERT_TRUE(waitFor([&]{ return messages().size() == 3; })) << read("err");
+    EXPECT_EQ(stop(), 0);
+    EXPECT_EQ(messages(), (std::vector<std::string>{full, "Watching 2 files", full}));
 }
 #endif
 

@@ -54,7 +54,10 @@ void ChangeQueue::append(const DWORD action, Containers::String path) {
     arrayAppend(_changes, Change{action, std::move(path)});
 }
 
+/* One loss right after another tells nothing more, and a reader that
+   stopped reading at the first would otherwise let them pile up */
 void ChangeQueue::appendLoss() {
+    if(!isEmpty() && _changes.back().action == Loss) return;
     arrayAppend(_changes, Change{Loss, {}});
 }
 

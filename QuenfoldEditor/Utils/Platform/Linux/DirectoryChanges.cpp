@@ -35,6 +35,7 @@
 #include "QuenfoldEditor/Utils/Platform/Linux/ChangeQueue.h"
 #include "QuenfoldEditor/Utils/Platform/Linux/InotifyInstance.h"
 #include "QuenfoldEditor/Utils/Platform/Linux/MonotonicClock.h"
+#include "QuenfoldEditor/Utils/Platform/Linux/SystemCalls.h"
 #include "QuenfoldEditor/Utils/Platform/Linux/UnorderedRemoval.h"
 #include "QuenfoldEditor/Utils/Platform/Linux/WatchedTree.h"
 
@@ -224,6 +225,16 @@ DWORD openError(const char* const path, const int error) {
     return watchError(error);
 }
 
+/* EMFILE is the per-user limit of inotify instances or the process's own
+   limit of descriptors: a descriptor to spare tells the first */
+DWORD instanceError(const int descriptor, const int error) {
+    if(error != EMFILE) return watchError(error);
+    const int spare = Linux::System::dup(descriptor);
+    if(spare < 0) return watchError(errno);
+    close(spare);
+    return ERROR_NOT_ENOUGH_QUOTA;
+}
+
 void endRead(Registry& r, Handle& handle, const DWORD error, const DWORD bytes) {
     arrayAppend(r.completions, Completion{handle.read.thread, handle.read.routine, error, bytes, handle.read.overlapped});
     if(handle.read.thread != handle.instance->thread) --r.foreignReads;
@@ -300,12 +311,14 @@ HANDLE CreateFileA(const char* const fileName, DWORD, DWORD, void*, const DWORD 
     if(!(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS)) return failOpen(ERROR_ACCESS_DENIED);
     if(!fileName || !*fileName) return failOpen(ERROR_PATH_NOT_FOUND);
 
-    const int root = ::open(fileName, O_PATH|O_CLOEXEC);
+    const int root = Linux::System::open(fileName, O_PATH|O_CLOEXEC);
     if(root < 0) return failOpen(openError(fileName, errno));
     struct stat status;
-    if(fstat(root, &status) != 0 || !S_ISDIR(status.st_mode)) {
+    const DWORD rootError = Linux::System::status(root, status) != 0 ? watchError(errno) :
+        S_ISDIR(status.st_mode) ? ERROR_SUCCESS : ERROR_DIRECTORY;
+    if(rootError) {
         close(root);
-        return failOpen(ERROR_DIRECTORY);
+        return failOpen(rootError);
     }
 
     Registry& r = registry();
@@ -316,10 +329,9 @@ HANDLE CreateFileA(const char* const fileName, DWORD, DWORD, void*, const DWORD 
         if(!instance) {
             Containers::Pointer<Linux::InotifyInstance> kernel = Linux::InotifyInstance::open();
             if(!kernel) {
-                const int error = errno;
+                const DWORD error = instanceError(root, errno);
                 close(root);
-                /* EMFILE is the per-user limit of instances here */
-                return failOpen(error == EMFILE ? ERROR_NOT_ENOUGH_QUOTA : watchError(error));
+                return failOpen(error);
             }
             instance = arrayAppend(r.instances, Containers::Pointer<Instance>{new Instance{currentThread(), {}, std::move(kernel), {}}}).get();
         }

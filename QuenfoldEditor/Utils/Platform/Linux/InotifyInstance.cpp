@@ -14,6 +14,7 @@
 #include <Corrade/Containers/StringView.h>
 
 #include "QuenfoldEditor/Utils/Platform/Linux/MonotonicClock.h"
+#include "QuenfoldEditor/Utils/Platform/Linux/SystemCalls.h"
 #include "QuenfoldEditor/Utils/Platform/Linux/UnorderedRemoval.h"
 
 namespace QuenfoldEngine { namespace Platform { namespace Linux {
@@ -54,7 +55,7 @@ Containers::StringView nameOf(const inotify_event& header, const char* const dat
 }
 
 Containers::Pointer<InotifyInstance> InotifyInstance::open() {
-    const int descriptor = inotify_init1(IN_NONBLOCK|IN_CLOEXEC);
+    const int descriptor = System::inotifyInit(IN_NONBLOCK|IN_CLOEXEC);
     if(descriptor < 0) return nullptr;
     return Containers::Pointer<InotifyInstance>{new InotifyInstance{descriptor}};
 }
@@ -93,8 +94,15 @@ bool InotifyInstance::readKernel() {
     const std::size_t end = _queue.size();
     arrayResize(_queue, NoInit, end + ReadSize);
     ssize_t length;
-    do length = ::read(_descriptor, _queue.data() + end, ReadSize);
+    do length = System::read(_descriptor, _queue.data() + end, ReadSize);
     while(length < 0 && errno == EINTR);
+    /* What a failed read took from the kernel is gone: the trees are told
+       as of the kernel's own overflow, in its place among the events */
+    if(length < 0 && errno != EAGAIN) {
+        const inotify_event overflow{-1, IN_Q_OVERFLOW, 0, 0};
+        std::memcpy(_queue.data() + end, &overflow, sizeof(overflow));
+        length = sizeof(overflow);
+    }
     arrayRemoveSuffix(_queue, ReadSize - std::max<ssize_t>(length, 0));
     for(std::size_t offset = end; offset < _queue.size(); ++_read)
         offset += sizeof(inotify_event) + headerAt(_queue.data() + offset).len;
@@ -220,7 +228,7 @@ void InotifyInstance::dispatch(const Event& event) {
 
 int InotifyInstance::open(const int directory, const Containers::StringView name) {
     const Containers::String terminated = Containers::String::nullTerminatedView(name.isEmpty() ? Containers::StringView{"."} : name);
-    return openat(directory, terminated.data(), O_RDONLY|O_DIRECTORY|O_NOFOLLOW|O_CLOEXEC);
+    return System::openAt(directory, terminated.data(), O_RDONLY|O_DIRECTORY|O_NOFOLLOW|O_CLOEXEC);
 }
 
 void InotifyInstance::close(const int directory) {
@@ -229,13 +237,13 @@ void InotifyInstance::close(const int directory) {
 
 DirectorySystem::Identity InotifyInstance::identity(const int directory) {
     struct stat status{};
-    fstat(directory, &status);
+    System::status(directory, status);
     return {std::uint64_t(status.st_dev), std::uint64_t(status.st_ino)};
 }
 
 bool InotifyInstance::list(const int directory, Containers::Array<Entry>& entries) {
-    const int own = dup(directory);
-    DIR* const listing = own < 0 ? nullptr : fdopendir(own);
+    const int own = System::dup(directory);
+    DIR* const listing = own < 0 ? nullptr : System::openListing(own);
     if(!listing) {
         const int error = errno;
         if(own >= 0) ::close(own);
@@ -243,13 +251,13 @@ bool InotifyInstance::list(const int directory, Containers::Array<Entry>& entrie
         return false;
     }
     /* The end of the listing leaves errno alone, a failure sets it */
-    for(errno = 0; const dirent* const entry = readdir(listing); errno = 0) {
+    for(errno = 0; const dirent* const entry = System::nextEntry(listing); errno = 0) {
         const Containers::StringView name = entry->d_name;
         if(name == "." || name == "..") continue;
         bool isDirectory = entry->d_type == DT_DIR;
         if(entry->d_type == DT_UNKNOWN) {
             struct stat status;
-            isDirectory = fstatat(dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode);
+            isDirectory = System::statusAt(dirfd(listing), entry->d_name, status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode);
         }
         arrayAppend(entries, Entry{name, isDirectory});
     }
@@ -265,7 +273,7 @@ bool InotifyInstance::list(const int directory, Containers::Array<Entry>& entrie
 bool InotifyInstance::lastWriteSetNow(const int directory, const Containers::StringView name) {
     const Containers::String terminated = Containers::String::nullTerminatedView(name);
     struct stat status;
-    return fstatat(directory, terminated.data(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+    return System::statusAt(directory, terminated.data(), status, AT_SYMLINK_NOFOLLOW) == 0 &&
         status.st_mtim.tv_sec == status.st_ctim.tv_sec &&
         status.st_mtim.tv_nsec == status.st_ctim.tv_nsec;
 }
@@ -275,7 +283,7 @@ bool InotifyInstance::lastWriteSetNow(const int directory, const Containers::Str
 int InotifyInstance::acquireWatch(const int directory, WatchedTree& user) {
     char path[32];
     std::snprintf(path, sizeof(path), "/proc/self/fd/%d", directory);
-    const int watch = inotify_add_watch(_descriptor, path, WatchMask);
+    const int watch = System::addWatch(_descriptor, path, WatchMask);
     if(watch < 0) return -1;
     appendUnique(_users[watch], &user);
     return watch;

@@ -19,12 +19,13 @@ TEST(ChangeQueue, Records) {
 
     /* An unwritable path is dropped, even when too long for any buffer,
        where a name that can be written would be lost; a loss is told where
-       it happened */
+       it happened, and once for losses in a row */
     for(const std::string& name: std::vector<std::string>{"a\\b", "\xff", "\xc3", "\xed\xa0\x80", "\xc0\xaf", std::string(3000, 'n') + "\xff"}) {
         changes.append(1, name.data());
         EXPECT_EQ(takeRecordLines(changes), "") << name;
     }
     changes.append(1, "x");
+    changes.appendLoss();
     changes.appendLoss();
     changes.append(2, "x");
     EXPECT_EQ(takeRecordLines(changes), "1 x\nlost\n2 x\n");
