@@ -4,13 +4,18 @@
 
 using namespace Corrade;
 
-namespace {
+/* Not in an anonymous namespace, where the operators the test does not use
+   would be unused functions */
+namespace EnumSetTest {
 
 enum class Flag: unsigned char { A = 1 << 0, B = 1 << 1, C = 1 << 2 };
 typedef Containers::EnumSet<Flag, 7> Flags;
 CORRADE_ENUMSET_OPERATORS(Flags)
 
 }
+
+using EnumSetTest::Flag;
+using EnumSetTest::Flags;
 
 TEST(EnumSet, SetOperations) {
     constexpr Flags ab = Flag::A|Flag::B;
