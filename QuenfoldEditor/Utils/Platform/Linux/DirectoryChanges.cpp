@@ -299,6 +299,20 @@ bool runCompletions(const std::uint64_t thread) {
     }
 }
 
+/* A rename's first half is settled by a wait that reads the kernel again
+   soon. One that ends leaves it to the other threads reading the instance,
+   which may be asleep on a kernel instance it emptied. */
+void handOverFirstHalves(Registry& r, const Pinned& instances) {
+    for(Instance* const instance: instances) {
+        const std::lock_guard<std::mutex> lock{instance->mutex};
+        if(!instance->kernel->awaitsSecondHalf()) continue;
+        const std::lock_guard<std::mutex> registryLock{r.mutex};
+        wake(r, instance->thread);
+        for(const Handle* const handle: instance->handles)
+            if(handle->reading) wake(r, handle->read.thread);
+    }
+}
+
 /* The calling thread's place among the sleepers for the rest of one wait,
    taken before it first blocks. Without a descriptor, as when out of them,
    the wait still ends with its own reads and its time. */
@@ -514,9 +528,13 @@ DWORD SleepEx(const DWORD milliseconds, const BOOL alertable) {
             ran = true;
             continue;
         }
-        if(ran) return WAIT_IO_COMPLETION;
+        const auto end = [&](const DWORD result) {
+            handOverFirstHalves(r, instances);
+            return result;
+        };
+        if(ran) return end(WAIT_IO_COMPLETION);
         int remaining = deadline.remaining();
-        if(!remaining) return 0;
+        if(!remaining) return end(0);
         /* Other threads wake the wait from here on; what they did before
            is for one more look */
         if(!alarm.isSet()) {
@@ -535,7 +553,7 @@ DWORD SleepEx(const DWORD milliseconds, const BOOL alertable) {
         }
         /* A signal ends the wait as the time running out would, so that the
            caller can look at what the handler did */
-        if(poll(descriptors.data(), descriptors.size(), remaining) < 0 && errno == EINTR) return 0;
+        if(poll(descriptors.data(), descriptors.size(), remaining) < 0 && errno == EINTR) return end(0);
         if(descriptors[0].revents) alarm.reset();
         readKernel = true;
     }

@@ -154,11 +154,17 @@ void FileWatchThreadsTest::run(const std::size_t thread) {
         for(std::size_t i = 0; i != watched.size(); ++i)
             EXPECT_EQ(watcher->watch(at(watched[i]).data(), recorder(changes, strays)), int(i + 1));
     };
-    /* Waits for as many additions as expected, then compares */
+    /* Waits for as many additions as expected, then compares; nothing
+       comes from outside the watched trees, and nothing was removed or
+       renamed */
     const auto check = [&](const int from, const int to) {
         const std::vector<std::string> expected = createdBelow(watched, from, to);
         until({&*watcher, &*churn}, [&] { return added(changes).size() >= expected.size(); });
         EXPECT_EQ(added(changes), expected) << "thread " << thread;
+        for(const Change& change: changes) {
+            EXPECT_TRUE(std::any_of(watched.begin(), watched.end(), [&](const std::string& directory) { return isBelow(change.path, directory); })) << change.path;
+            EXPECT_TRUE(change.event == Event::Add || change.event == Event::Modify) << change.path;
+        }
     };
 
     barrier.arrive();
@@ -190,13 +196,6 @@ void FileWatchThreadsTest::run(const std::size_t thread) {
     traffic(thread, Rounds, Rounds + LaterRounds, *watcher, *churn);
     barrier.arrive();
     check(from, Rounds + LaterRounds);
-
-    /* Nothing outside the watched trees, and nothing was removed or
-       renamed */
-    for(const Change& change: changes) {
-        EXPECT_TRUE(std::any_of(watched.begin(), watched.end(), [&](const std::string& directory) { return isBelow(change.path, directory); })) << change.path;
-        EXPECT_TRUE(change.event == Event::Add || change.event == Event::Modify) << change.path;
-    }
 }
 
 /* Every thread sees what it must of the others' traffic under its trees,
