@@ -38,6 +38,8 @@ twice.
 
 Paths use @cb{.txt} / @ce as the separator. Single-threaded: watch, poll and
 destroy on one thread, the thread whose alertable waits run the completions.
+Watchers on several threads, each used by its own thread only, may run at
+the same time, on the same trees too.
 Neither copyable nor movable, since the pending reads hold its address.
 
 @section FileWatch-lost Lost changes

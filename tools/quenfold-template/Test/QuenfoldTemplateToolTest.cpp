@@ -24,10 +24,15 @@
 #include <unistd.h>
 #endif
 
-#if defined(__has_feature)
-#define QUENFOLD_HAS_ADDRESS_SANITIZER __has_feature(address_sanitizer)
+/* The address space of a sanitized process is the sanitizer's business:
+   AddressSanitizer's shadow memory takes terabytes of it, and
+   ThreadSanitizer cannot start at all under `ulimit -v` */
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QUENFOLD_ADDRESS_SPACE_LIMITABLE 0
+#elif defined(__has_feature)
+#define QUENFOLD_ADDRESS_SPACE_LIMITABLE !(__has_feature(address_sanitizer) || __has_feature(thread_sanitizer))
 #else
-#define QUENFOLD_HAS_ADDRESS_SANITIZER 0
+#define QUENFOLD_ADDRESS_SPACE_LIMITABLE 1
 #endif
 
 namespace {
@@ -170,8 +175,7 @@ TEST_F(QuenfoldTemplateTool, RefusesWhatItCannotRead) {
         {"/dev/zero", "", 2, "", cannotRead + "/dev/zero: not a regular file\n"},
         {"scene.txt fifo", "", 2, "", cannotRead + "fifo: not a regular file\n"},
         {". scene.json", "", 2, "", cannotRead + ".: not a regular file\n"},
-        /* The address space of a sanitized process is its own business */
-        #if !defined(__SANITIZE_ADDRESS__) && !QUENFOLD_HAS_ADDRESS_SANITIZER
+        #if QUENFOLD_ADDRESS_SPACE_LIMITABLE
         {"huge.txt", "ulimit -v 1000000 && ", 2, "", cannotRead + "huge.txt: out of memory\n"},
         {"- < /dev/zero", "ulimit -v 1000000 && ", 2, "", cannotRead + "-: out of memory\n"},
         #endif
@@ -185,7 +189,7 @@ TEST_F(QuenfoldTemplateTool, RefusesWhatItCannotRead) {
 
     /* A render larger than the memory fails as a render does; where the
        memory runs out depends on the process */
-    #if !defined(__SANITIZE_ADDRESS__) && !QUENFOLD_HAS_ADDRESS_SANITIZER
+    #if QUENFOLD_ADDRESS_SPACE_LIMITABLE
     const std::string big = "{\"big\": \"" + std::string(4 << 20, 'x') + "\"}";
     std::string huge;
     for(int i = 0; i != 300; ++i) huge += "{{ big }}";

@@ -9,7 +9,9 @@
    read may be issued, cancelled or its handle closed from any thread: one
    for the handles, the reads and their completions, held briefly, and one
    per instance for its kernel and its trees, held while they read or list,
-   so that one thread's long listing does not hold up another's wait. */
+   so that one thread's long listing does not hold up another's wait. A
+   thread that gives another something to complete wakes its wait, as
+   Windows does. */
 
 #include "QuenfoldEditor/Utils/Platform/DirectoryChanges.h"
 
@@ -23,6 +25,7 @@
 #include <utility>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <Corrade/Containers/GrowableArray.h>
@@ -63,6 +66,12 @@ struct Completion {
     OVERLAPPED* overlapped;
 };
 
+/* A thread blocked in an alertable wait, and how to wake it */
+struct Sleeper {
+    std::uint64_t thread;
+    int descriptor;
+};
+
 struct Instance;
 
 struct Handle {
@@ -99,6 +108,7 @@ struct Registry {
     std::unordered_map<HANDLE, Containers::Pointer<Handle>> handles;
     Containers::Array<Containers::Pointer<Instance>> instances;
     Containers::Array<Completion> completions;
+    Containers::Array<Sleeper> sleepers;
     /* Reads issued on a thread other than the one that opened the handle,
        whose waits then read that handle's instance too */
     std::size_t foreignReads = 0;
@@ -235,8 +245,17 @@ DWORD instanceError(const int descriptor, const int error) {
     return ERROR_NOT_ENOUGH_QUOTA;
 }
 
+/* Under the registry's lock, after the change it is woken for: its wait
+   looks at the state again once awake */
+void wake(Registry& r, const std::uint64_t thread) {
+    if(thread == currentThread()) return;
+    for(const Sleeper& sleeper: r.sleepers)
+        if(sleeper.thread == thread) eventfd_write(sleeper.descriptor, 1);
+}
+
 void endRead(Registry& r, Handle& handle, const DWORD error, const DWORD bytes) {
     arrayAppend(r.completions, Completion{handle.read.thread, handle.read.routine, error, bytes, handle.read.overlapped});
+    wake(r, handle.read.thread);
     if(handle.read.thread != handle.instance->thread) --r.foreignReads;
     handle.reading = false;
 }
@@ -260,7 +279,12 @@ void completeReads(Registry& r, const std::uint64_t thread, Instance& instance) 
     for(Handle* const handle: instance.handles) {
         if(!handle->reading || handle->changes.isEmpty()) continue;
         if(handle->read.thread == thread) completeRead(r, *handle);
-        else instance.changed = true;
+        else {
+            /* Its thread may be blocked on the kernel instance this wait
+               has just emptied */
+            instance.changed = true;
+            wake(r, handle->read.thread);
+        }
     }
 }
 
@@ -285,6 +309,65 @@ bool runCompletions(const std::uint64_t thread) {
         ran = true;
     }
 }
+
+/* A rename's first half is settled by a wait that reads the kernel again
+   soon. One that ends leaves it to the other threads reading the instance,
+   which may be asleep on a kernel instance it emptied. */
+void handOverFirstHalves(Registry& r, const Pinned& instances) {
+    for(Instance* const instance: instances) {
+        const std::lock_guard<std::mutex> lock{instance->mutex};
+        if(!instance->kernel->awaitsSecondHalf()) continue;
+        const std::lock_guard<std::mutex> registryLock{r.mutex};
+        wake(r, instance->thread);
+        for(const Handle* const handle: instance->handles)
+            if(handle->reading) wake(r, handle->read.thread);
+    }
+}
+
+/* The calling thread's place among the sleepers for the rest of one wait,
+   taken before it first blocks. Without a descriptor, as when out of them,
+   the wait still ends with its own reads and its time. */
+class Alarm {
+    public:
+        explicit Alarm(Registry& r): _r{r} {}
+
+        ~Alarm() {
+            if(_descriptor < 0) return;
+            {
+                const std::lock_guard<std::mutex> lock{_r.mutex};
+                Linux::removeAt(_r.sleepers, *std::find_if(_r.sleepers.begin(), _r.sleepers.end(), [&](const Sleeper& sleeper) {
+                    return sleeper.descriptor == _descriptor;
+                }));
+            }
+            close(_descriptor);
+        }
+
+        Alarm(const Alarm&) = delete;
+        Alarm& operator=(const Alarm&) = delete;
+
+        bool isSet() const { return _set; }
+
+        void set(const std::uint64_t thread) {
+            _set = true;
+            _descriptor = eventfd(0, EFD_NONBLOCK|EFD_CLOEXEC);
+            if(_descriptor < 0) return;
+            const std::lock_guard<std::mutex> lock{_r.mutex};
+            arrayAppend(_r.sleepers, Sleeper{thread, _descriptor});
+        }
+
+        /* Negative, which poll() skips, without one */
+        int descriptor() const { return _descriptor; }
+
+        void reset() {
+            eventfd_t value;
+            eventfd_read(_descriptor, &value);
+        }
+
+    private:
+        Registry& _r;
+        bool _set = false;
+        int _descriptor = -1;
+};
 
 class Deadline {
     public:
@@ -441,6 +524,7 @@ DWORD SleepEx(const DWORD milliseconds, const BOOL alertable) {
        the kernel has anything, which saves reading it first. */
     Registry& r = registry();
     const std::uint64_t thread = currentThread();
+    Alarm alarm{r};
     bool readKernel = !milliseconds, ran = false;
     for(;;) {
         const Pinned instances{r, thread};
@@ -456,13 +540,24 @@ DWORD SleepEx(const DWORD milliseconds, const BOOL alertable) {
             ran = true;
             continue;
         }
-        if(ran) return WAIT_IO_COMPLETION;
+        const auto end = [&](const DWORD result) {
+            handOverFirstHalves(r, instances);
+            return result;
+        };
+        if(ran) return end(WAIT_IO_COMPLETION);
         int remaining = deadline.remaining();
-        if(!remaining) return 0;
+        if(!remaining) return end(0);
+        /* Other threads wake the wait from here on; what they did before
+           is for one more look */
+        if(!alarm.isSet()) {
+            alarm.set(thread);
+            continue;
+        }
 
         /* A millisecond at most while a rename's first half awaits its
            second, so that a move out of the tree is told soon */
         Containers::Array<pollfd> descriptors;
+        arrayAppend(descriptors, pollfd{alarm.descriptor(), POLLIN, 0});
         for(Instance* const instance: instances) {
             const std::lock_guard<std::mutex> lock{instance->mutex};
             arrayAppend(descriptors, pollfd{instance->kernel->descriptor(), POLLIN, 0});
@@ -470,7 +565,8 @@ DWORD SleepEx(const DWORD milliseconds, const BOOL alertable) {
         }
         /* A signal ends the wait as the time running out would, so that the
            caller can look at what the handler did */
-        if(poll(descriptors.data(), descriptors.size(), remaining) < 0 && errno == EINTR) return 0;
+        if(poll(descriptors.data(), descriptors.size(), remaining) < 0 && errno == EINTR) return end(0);
+        if(descriptors[0].revents) alarm.reset();
         readKernel = true;
     }
 }

@@ -1,8 +1,12 @@
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -22,6 +26,63 @@
 namespace QuenfoldEngine { namespace Platform { namespace {
 
 namespace fs = std::filesystem;
+
+/* A thread of its own that runs one call at a time: run() waits for the
+   call, start() does not, and finished() tells whether it returned */
+class Worker {
+    public:
+        explicit Worker(): _thread{[this] { loop(); }} {}
+
+        ~Worker() {
+            start({});
+            _thread.join();
+        }
+
+        Worker(const Worker&) = delete;
+        Worker& operator=(const Worker&) = delete;
+
+        std::thread::id id() const { return _thread.get_id(); }
+
+        void start(std::function<void()> call) {
+            std::unique_lock<std::mutex> lock{_mutex};
+            _changed.wait(lock, [&] { return _idle; });
+            _call = std::move(call);
+            _idle = false;
+            _changed.notify_all();
+        }
+
+        bool finished() {
+            const std::lock_guard<std::mutex> lock{_mutex};
+            return _idle;
+        }
+
+        void run(std::function<void()> call) {
+            start(std::move(call));
+            std::unique_lock<std::mutex> lock{_mutex};
+            _changed.wait(lock, [&] { return _idle; });
+        }
+
+    private:
+        /* An empty call ends the thread */
+        void loop() {
+            std::unique_lock<std::mutex> lock{_mutex};
+            for(;;) {
+                _changed.wait(lock, [&] { return !_idle; });
+                if(!_call) return;
+                lock.unlock();
+                _call();
+                lock.lock();
+                _idle = true;
+                _changed.notify_all();
+            }
+        }
+
+        std::mutex _mutex;
+        std::condition_variable _changed;
+        std::function<void()> _call;
+        bool _idle = true;
+        std::thread _thread;
+};
 
 /* Thousands of lines: a failure names the first that differs, rather than
    diffing them all */
@@ -183,6 +244,76 @@ TEST_F(DirectoryChangesLinuxTest, CompletionsOnIssuingThreadOnly) {
     ASSERT_EQ(reader.completions.size(), 2u);
     EXPECT_EQ(reader.completions[1], (Completion{ERROR_OPERATION_ABORTED, 0, {}}));
     for(const Completion& completion: reader.completions) EXPECT_EQ(completion.thread, std::this_thread::get_id());
+}
+
+/* As on Windows, a read belongs to the thread that issued it, whichever
+   opened the handle: only the issuing thread's alertable waits complete it,
+   a wait already asleep there included, and only CancelIoEx cancels it from
+   another thread */
+TEST_F(DirectoryChangesLinuxTest, ReadIssuedOnAnotherThread) {
+    Reader reader{at("w"), false};
+    Worker issuer;
+    issuer.run([&] { EXPECT_TRUE(reader.arm()); });
+    write("w/a");
+    EXPECT_EQ(SleepEx(0, TRUE), 0u);
+    EXPECT_EQ(SleepEx(10, TRUE), 0u);
+    EXPECT_EQ(CancelIo(reader.handle), TRUE);
+    issuer.run([&] { EXPECT_EQ(reader.take(1), "1 a\n"); });
+
+    /* The pause makes it likely that the wait there has begun */
+    const auto whileAsleepThere = [&](const std::function<void()>& here) {
+        DWORD woken = 0;
+        issuer.start([&] { woken = SleepEx(60000, TRUE); });
+        std::this_thread::sleep_for(std::chrono::milliseconds{50});
+        here();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds{30};
+        while(!issuer.finished() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds{1});
+        EXPECT_TRUE(issuer.finished());
+        issuer.run([] {});
+        return woken;
+    };
+    /* Read from the kernel here first, which empties what the wait there
+       polls */
+    EXPECT_EQ(whileAsleepThere([&] {
+        write("w/b");
+        EXPECT_EQ(SleepEx(0, TRUE), 0u);
+    }), WAIT_IO_COMPLETION);
+    EXPECT_EQ(std::exchange(reader.records, {}), "1 b\n");
+    /* The first half of a rename, read here, waits there for a second one
+       that never comes */
+    EXPECT_EQ(whileAsleepThere([&] {
+        fs::rename(at("w/b"), at("out/b"));
+        EXPECT_EQ(SleepEx(0, TRUE), 0u);
+    }), WAIT_IO_COMPLETION);
+    EXPECT_EQ(reader.records, "2 b\n");
+    EXPECT_EQ(whileAsleepThere([&] { EXPECT_EQ(CancelIoEx(reader.handle, &reader.overlapped), TRUE); }), WAIT_IO_COMPLETION);
+
+    /* Closed here, aborted there at its next wait */
+    issuer.run([&] { EXPECT_TRUE(reader.arm()); });
+    EXPECT_EQ(CloseHandle(std::exchange(reader.handle, INVALID_HANDLE_VALUE)), TRUE);
+    EXPECT_EQ(SleepEx(0, TRUE), 0u);
+    issuer.run([&] { EXPECT_EQ(SleepEx(0, TRUE), WAIT_IO_COMPLETION); });
+    EXPECT_EQ(reader.completions, (std::vector<Completion>{{0, 14, {}}, {0, 14, {}}, {0, 14, {}}, {ERROR_OPERATION_ABORTED, 0, {}}, {ERROR_OPERATION_ABORTED, 0, {}}}));
+    for(const Completion& completion: reader.completions) EXPECT_EQ(completion.thread, issuer.id());
+}
+
+/* The reads of another thread go on after the thread that opened the handle
+   has ended, and its kernel instance is closed with the handle */
+TEST_F(DirectoryChangesLinuxTest, OpeningThreadEnds) {
+    const std::size_t descriptors = QuenfoldEngine::Test::openDescriptors();
+    std::optional<Reader> reader;
+    {
+        Worker opener;
+        opener.run([&] { reader.emplace(at("w"), false); });
+        EXPECT_TRUE(reader->arm());
+    }
+    write("w/a");
+    EXPECT_EQ(reader->take(1), "1 a\n");
+    EXPECT_EQ(CloseHandle(std::exchange(reader->handle, INVALID_HANDLE_VALUE)), TRUE);
+    EXPECT_EQ(SleepEx(0, TRUE), WAIT_IO_COMPLETION);
+    EXPECT_EQ(reader->completions, (std::vector<Completion>{{0, 14, {}}, {ERROR_OPERATION_ABORTED, 0, {}}}));
+    EXPECT_EQ(QuenfoldEngine::Test::openDescriptors(), descriptors);
 }
 
 }}}
