@@ -15,8 +15,9 @@ endfunction()
 # quenfold_shared_library(<target> EXPORT <export set> COMPONENT <component>)
 # What each shared library of the project carries however it is built:
 # C++17 for itself and its users, only the exported symbols visible, the ABI
-# version, warnings, and install rules that put the library itself in
-# <component> and what only linking needs in QuenfoldEditorUtils_Development
+# version, warnings, and, with QUENFOLD_INSTALL, install rules that put the
+# library itself in <component> and what only linking needs in
+# QuenfoldEditorUtils_Development
 function(quenfold_shared_library target)
     cmake_parse_arguments(ARG "" "EXPORT;COMPONENT" "" ${ARGN})
     target_compile_features(${target} PUBLIC cxx_std_17)
@@ -26,11 +27,13 @@ function(quenfold_shared_library target)
         VERSION ${PROJECT_VERSION}
         SOVERSION ${QUENFOLD_SOVERSION})
     quenfold_target_warnings(${target})
-    install(TARGETS ${target} EXPORT ${ARG_EXPORT}
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${ARG_COMPONENT}
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ${ARG_COMPONENT}
-            NAMELINK_COMPONENT QuenfoldEditorUtils_Development
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT QuenfoldEditorUtils_Development)
+    if(QUENFOLD_INSTALL)
+        install(TARGETS ${target} EXPORT ${ARG_EXPORT}
+            RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${ARG_COMPONENT}
+            LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ${ARG_COMPONENT}
+                NAMELINK_COMPONENT QuenfoldEditorUtils_Development
+            ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT QuenfoldEditorUtils_Development)
+    endif()
 endfunction()
 
 # quenfold_add_test(<name> SOURCES <files> [LIBRARIES <targets>] [LABELS <labels>])
@@ -45,14 +48,17 @@ function(quenfold_add_test name)
 endfunction()
 
 # quenfold_add_tool(<name> <summary>)
-# A command-line tool built from the current directory's main.cpp, installed,
-# with its tests in Test/ and, with QUENFOLD_BUILD_MANPAGES, a man page made
-# from its --help whose NAME line is <summary>
+# A command-line tool built from the current directory's main.cpp, with its
+# tests in Test/, installed with QUENFOLD_INSTALL and, with
+# QUENFOLD_BUILD_MANPAGES, a man page made from its --help whose NAME line is
+# <summary>
 function(quenfold_add_tool name summary)
     add_executable(${name} main.cpp)
     target_link_libraries(${name} PRIVATE QuenfoldEditorUtils)
     quenfold_target_warnings(${name})
-    install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT QuenfoldEditorUtils_Tools)
+    if(QUENFOLD_INSTALL)
+        install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT QuenfoldEditorUtils_Tools)
+    endif()
     if(QUENFOLD_BUILD_MANPAGES)
         find_program(QUENFOLD_HELP2MAN help2man REQUIRED)
         set(page ${CMAKE_CURRENT_BINARY_DIR}/${name}.1)
@@ -64,7 +70,9 @@ function(quenfold_add_tool name summary)
             DEPENDS ${name}
             VERBATIM)
         add_custom_target(${name}-manpage ALL DEPENDS ${page}.gz)
-        install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT QuenfoldEditorUtils_Tools)
+        if(QUENFOLD_INSTALL)
+            install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT QuenfoldEditorUtils_Tools)
+        endif()
     endif()
     if(QUENFOLD_BUILD_TESTS)
         add_subdirectory(Test)

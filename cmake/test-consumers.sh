@@ -25,9 +25,10 @@ consume() {
     ctest --test-dir "$work/$name" --output-on-failure
 }
 
+# Vendored, once without install rules, as by default, and once with them
 consume subproject -DQUENFOLD_CONSUME=SUBPROJECT -DQUENFOLD_SOURCE_DIR="$PWD"
 consume fetchcontent -DQUENFOLD_CONSUME=FETCHCONTENT -DQUENFOLD_GIT_REPOSITORY="$PWD" \
-    -DQUENFOLD_GIT_TAG="$(git rev-parse HEAD)"
+    -DQUENFOLD_GIT_TAG="$(git rev-parse HEAD)" -DQUENFOLD_INSTALL=ON
 cmake --install "$build" --prefix "$work/install" >/dev/null
 consume install -DCMAKE_PREFIX_PATH="$work/install"
 
