@@ -8,6 +8,7 @@
 #   make fuzz   build the fuzzers with clang and run each for FUZZ_SECONDS
 #   make tidy   run clang-tidy on the library's and the tools' sources
 #   make docs   build the API reference into $(BUILD_DIR)/doc/html
+#   make package  build the Debian packages into $(BUILD_DIR)/packages
 
 BUILD_DIR ?= build
 BENCH_BUILD_DIR ?= build-release
@@ -15,6 +16,7 @@ WINDOWS_BUILD_DIR ?= build-windows
 FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 TIDY_BUILD_DIR ?= build-tidy
+PACKAGE_BUILD_DIR ?= build-package
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -31,8 +33,11 @@ BENCH_PACKAGES := libkainjow-mustache-dev libmstch-dev inotify-tools $(NODE_PACK
 # GoogleTest from its sources, cross-built; RapidJSON is headers only
 WINDOWS_PACKAGES := cmake ninja-build rapidjson-dev googletest g++-mingw-w64-x86-64-posix wine64
 CLANG_PACKAGES := clang libclang-rt-14-dev clang-tidy
+# CPack's DEB generator (dpkg-shlibdeps, file), lintian, help2man for the
+# tools' man pages, pkg-config for the consumer built without CMake
+PACKAGING_PACKAGES := dpkg-dev file lintian help2man pkg-config
 
-.PHONY: all deps bench-deps clang-deps configure build test soak demo bench docs test-windows fuzz tidy clean
+.PHONY: all deps bench-deps clang-deps configure build test soak demo bench docs test-windows fuzz tidy package clean
 
 all: build
 
@@ -108,5 +113,20 @@ tidy: clang-deps
 	git ls-files 'QuenfoldEditor/*.cpp' 'QuenfoldEngine/*.cpp' 'tools/*.cpp' ':!:*/Test/*' | \
 		xargs -P $(JOBS) -n 1 clang-tidy -p $(TIDY_BUILD_DIR) --quiet
 
+# The libraries and tools in Release with Debian's build flags, for /usr and
+# without RPATH; with the bundled Corrade subset, which unlike the real
+# Corrade has a package of its own beside them
+package: deps
+	$(call install_packages,$(PACKAGING_PACKAGES))
+	cmake -S . -B $(PACKAGE_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+		-DCMAKE_SKIP_INSTALL_RPATH=ON -DQUENFOLD_BUILD_TESTS=OFF -DQUENFOLD_BUILD_TOOLS=ON \
+		-DQUENFOLD_BUILD_MANPAGES=ON -DQUENFOLD_CORRADE=BUNDLED \
+		"-DCMAKE_CXX_FLAGS=$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+		"-DCMAKE_SHARED_LINKER_FLAGS=$$(dpkg-buildflags --get LDFLAGS)" \
+		"-DCMAKE_EXE_LINKER_FLAGS=$$(dpkg-buildflags --get LDFLAGS)" $(CMAKE_ARGS)
+	cmake --build $(PACKAGE_BUILD_DIR) -j $(JOBS)
+	rm -rf $(BUILD_DIR)/packages
+	cd $(PACKAGE_BUILD_DIR) && cpack -D CPACK_OUTPUT_FILE_PREFIX=$(abspath $(BUILD_DIR))/packages
+
 clean:
-	rm -rf $(BUILD_DIR) $(BENCH_BUILD_DIR) $(WINDOWS_BUILD_DIR) $(FUZZ_BUILD_DIR) $(TIDY_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(BENCH_BUILD_DIR) $(WINDOWS_BUILD_DIR) $(FUZZ_BUILD_DIR) $(TIDY_BUILD_DIR) $(PACKAGE_BUILD_DIR)

@@ -1,12 +1,14 @@
 #ifndef tools_Support_CommandLine_h
 #define tools_Support_CommandLine_h
-/* What the command-line tools share: exit codes, --help and usage errors
-   printed the same way by each */
+/* What the command-line tools share: exit codes, --help, --version and usage
+   errors printed the same way by each */
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "QuenfoldEditor/Utils/version.h"
 
 namespace QuenfoldEngine { namespace Tools {
 
@@ -29,6 +31,16 @@ struct CommandLine {
     int printHelp() const {
         std::fputs(usage, stdout);
         std::fputs(help, stdout);
+        return Success;
+    }
+
+    static bool isVersionOption(const char* const argument) {
+        return std::strcmp(argument, "--version") == 0;
+    }
+
+    /* The library's version, which the tools share */
+    int printVersion() const {
+        std::printf("%s %s\n", name, QUENFOLDEDITORUTILS_VERSION_STRING);
         return Success;
     }
 

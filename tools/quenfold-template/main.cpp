@@ -34,7 +34,7 @@ using namespace QuenfoldEngine;
 using namespace QuenfoldEngine::Tools;
 
 const char Usage[] = "Usage: quenfold-template [--check] TEMPLATE [CONTEXT.json ...]\n"
-    "       quenfold-template --watch [-o OUTPUT] [--quiet MILLISECONDS] TEMPLATE [CONTEXT.json ...]\n";
+    "  or:  quenfold-template --watch [-o OUTPUT] [--quiet MILLISECONDS] TEMPLATE [CONTEXT.json ...]\n";
 
 const char Help[] = R"(
 Renders TEMPLATE against the JSON documents CONTEXT.json and writes the text
@@ -44,27 +44,28 @@ most 512 levels deep. A name is looked up in the documents in the order
 given: the first document that has it decides.
 
 Options:
-  --check   only parse TEMPLATE (and the JSON files) and report whether the
-            template is valid; nothing is rendered
-  --watch   live preview: render, then render again each time TEMPLATE or a
-            JSON file is saved, until Ctrl-C. Files written in place,
-            truncated, replaced by a rename or deleted and created again are
-            all picked up; changes that follow each other closely give one
-            render. A file that cannot be read or parsed, or a failed render,
-            is told on standard error, each line beginning with the time of
-            day, and the last good output stays until the next good save.
-            Without -o each render goes to standard output, followed by a
-            line holding a form feed. The watcher follows the folder of
-            each file with everything below it: keep the files in a folder
-            of their own rather than at the top of a large tree.
+  --check    only parse TEMPLATE (and the JSON files) and report whether the
+             template is valid; nothing is rendered
+  --watch    live preview: render, then render again each time TEMPLATE or a
+             JSON file is saved, until Ctrl-C. Files written in place,
+             truncated, replaced by a rename or deleted and created again are
+             all picked up; changes that follow each other closely give one
+             render. A file that cannot be read or parsed, or a failed render,
+             is told on standard error, each line beginning with the time of
+             day, and the last good output stays until the next good save.
+             Without -o each render goes to standard output, followed by a
+             line holding a form feed. The watcher follows the folder of
+             each file with everything below it: keep the files in a folder
+             of their own rather than at the top of a large tree.
   -o, --output OUTPUT
-            with --watch: write each render to OUTPUT instead, replacing the
-            file whole (written beside it, then renamed over it) and only
-            when the text changed; standard error tells each render
+             with --watch: write each render to OUTPUT instead, replacing the
+             file whole (written beside it, then renamed over it) and only
+             when the text changed; standard error tells each render
   --quiet MILLISECONDS
-            with --watch: render once no change came for this long
-            (default 20)
-  --help    show this help
+             with --watch: render once no change came for this long
+             (default 20)
+  --help     show this help
+  --version  show the version
 
 The template language. Text outside {{ ... }} is copied unchanged; inside,
 tokens are separated by spaces or tabs.
@@ -123,6 +124,7 @@ int run(int argc, char** argv) {
         const char* const argument = argv[i];
         if(options && std::strcmp(argument, "--") == 0) options = false;
         else if(options && CommandLine::isHelpOption(argument)) return commandLine.printHelp();
+        else if(options && CommandLine::isVersionOption(argument)) return commandLine.printVersion();
         else if(options && std::strcmp(argument, "--check") == 0) check = true;
         else if(options && std::strcmp(argument, "--watch") == 0) watch = true;
         else if(options && (std::strcmp(argument, "-o") == 0 || std::strcmp(argument, "--output") == 0 || std::strcmp(argument, "--quiet") == 0)) {

@@ -45,6 +45,7 @@ Options:
                      place
   --count N          stop after N events
   --help             show this help
+  --version          show the version
 
 Without either option it runs until interrupted (Ctrl-C or SIGTERM). It
 sleeps while nothing changes and prints each change as soon as it comes.
@@ -82,6 +83,7 @@ int main(int argc, char** argv) {
         const char* const argument = argv[i];
         if(options && std::strcmp(argument, "--") == 0) options = false;
         else if(options && CommandLine::isHelpOption(argument)) return commandLine.printHelp();
+        else if(options && CommandLine::isVersionOption(argument)) return commandLine.printVersion();
         else if(options && (std::strcmp(argument, "--timeout") == 0 || std::strcmp(argument, "--count") == 0)) {
             if(i + 1 == argc) return commandLine.usageError("missing value of", argument);
             const char* const value = argv[++i];

@@ -109,7 +109,7 @@ class QuenfoldTemplateTool: public testing::Test {
 
 TEST_F(QuenfoldTemplateTool, RendersChecksAndFails) {
     const std::string usage = "Usage: quenfold-template [--check] TEMPLATE [CONTEXT.json ...]\n"
-        "       quenfold-template --watch [-o OUTPUT] [--quiet MILLISECONDS] TEMPLATE [CONTEXT.json ...]\n"
+        "  or:  quenfold-template --watch [-o OUTPUT] [--quiet MILLISECONDS] TEMPLATE [CONTEXT.json ...]\n"
         "Try quenfold-template --help\n";
     const std::string syntaxError = "Template::Template(): Syntax error: Unterminated template directive\n";
     const struct {
@@ -118,6 +118,7 @@ TEST_F(QuenfoldTemplateTool, RendersChecksAndFails) {
         std::string out, err;
     } cases[]{
         {"scene.txt scene.json", 0, "Hello cube! [shown] Scale: 1.5000\n", ""},
+        {"--version", 0, "quenfold-template " QUENFOLD_PROJECT_VERSION "\n", ""},
         {"scene.txt first.json scene.json", 0, "Hello cube! [shown] Scale: 2.0000\n", ""},
         {"- scene.json < scene.txt", 0, "Hello cube! [shown] Scale: 1.5000\n", ""},
         {"-- empty.txt", 0, "", ""},

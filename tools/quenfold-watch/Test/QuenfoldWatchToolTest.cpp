@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 #include <sys/wait.h>
 #include <gtest/gtest.h>
@@ -19,6 +20,15 @@ namespace {
 /* Exit code of a shell command line */
 int exitCode(const int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+/* Exit code and first line of output of a shell command line */
+std::pair<int, std::string> firstLine(const std::string& command) {
+    std::FILE* const pipe = popen(command.c_str(), "r");
+    if(!pipe) return {-1, "(popen() failed)"};
+    char line[256]{};
+    if(!std::fgets(line, sizeof(line), pipe)) line[0] = '\0';
+    return {exitCode(pclose(pipe)), line};
 }
 
 std::string temporaryDirectory() {
@@ -47,15 +57,18 @@ TEST(QuenfoldWatchTool, UsageAndUnwatchablePaths) {
         {"--timeout 0 . ./. err", 0, "Watching 1 directories"},
     };
     for(const auto& c: cases) {
-        const std::string command = "cd '" + directory + "' && '" QUENFOLD_WATCH_BINARY "' " + c.arguments + " 2>err >/dev/null; status=$?; head -n 1 err; exit $status";
-        std::FILE* const pipe = popen(command.c_str(), "r");
-        ASSERT_TRUE(pipe);
-        char line[256]{};
-        if(!std::fgets(line, sizeof(line), pipe)) line[0] = '\0';
-        EXPECT_EQ(exitCode(pclose(pipe)), c.exitCode) << c.arguments;
-        EXPECT_EQ(std::string{line}, c.firstLine + std::string{*c.firstLine ? "\n" : ""}) << c.arguments;
+        const std::pair<int, std::string> result = firstLine("cd '" + directory + "' && '" QUENFOLD_WATCH_BINARY "' " + c.arguments + " 2>err >/dev/null; status=$?; head -n 1 err; exit $status");
+        EXPECT_EQ(result.first, c.exitCode) << c.arguments;
+        EXPECT_EQ(result.second, c.firstLine + std::string{*c.firstLine ? "\n" : ""}) << c.arguments;
     }
     EXPECT_EQ(std::system(("rm -rf '" + directory + "'").c_str()), 0);
+}
+
+/* The project's version, on standard output, from which the man page is
+   made too */
+TEST(QuenfoldWatchTool, Version) {
+    EXPECT_EQ(firstLine("'" QUENFOLD_WATCH_BINARY "' --version 2>&1"),
+        std::make_pair(0, std::string{"quenfold-watch " QUENFOLD_PROJECT_VERSION "\n"}));
 }
 
 TEST(QuenfoldWatchTool, PrintsEventsUntilCount) {
