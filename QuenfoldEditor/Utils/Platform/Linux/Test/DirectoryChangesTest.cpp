@@ -227,25 +227,6 @@ TEST_F(DirectoryChangesLinuxTest, WatchRefusedWithoutProc) {
     EXPECT_EQ(WEXITSTATUS(status), int(ERROR_GEN_FAILURE));
 }
 
-TEST_F(DirectoryChangesLinuxTest, CompletionsOnIssuingThreadOnly) {
-    Reader reader{at("w")};
-    write("w/a");
-    std::thread{[&] {
-        EXPECT_EQ(SleepEx(0, TRUE), 0u);
-        EXPECT_EQ(SleepEx(1, TRUE), 0u);
-        /* Cancels only the calling thread's reads */
-        EXPECT_EQ(CancelIo(reader.handle), TRUE);
-    }}.join();
-    EXPECT_TRUE(reader.completions.empty());
-    EXPECT_EQ(reader.take(1), "1 a\n");
-
-    std::thread{[&] { EXPECT_EQ(CancelIoEx(reader.handle, &reader.overlapped), TRUE); }}.join();
-    EXPECT_EQ(SleepEx(0, TRUE), WAIT_IO_COMPLETION);
-    ASSERT_EQ(reader.completions.size(), 2u);
-    EXPECT_EQ(reader.completions[1], (Completion{ERROR_OPERATION_ABORTED, 0, {}}));
-    for(const Completion& completion: reader.completions) EXPECT_EQ(completion.thread, std::this_thread::get_id());
-}
-
 /* As on Windows, a read belongs to the thread that issued it, whichever
    opened the handle: only the issuing thread's alertable waits complete it,
    a wait already asleep there included, and only CancelIoEx cancels it from
