@@ -6,6 +6,7 @@
    snapshot of a large tree for resynchronization costs, in time and memory,
    against the default mode */
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,16 @@
 
 #include "QuenfoldEditor/Utils/FileWatch.h"
 #include "QuenfoldEditor/Utils/Implementation/TreeSnapshot.h"
+
+extern "C" {
+
+/* The C library's own, which these replace for the whole process */
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* pointer, std::size_t size);
+void __libc_free(void* pointer);
+
+}
 
 namespace {
 
@@ -40,18 +51,27 @@ struct Scratch {
     std::string path;
 };
 
-/* Resident memory of the process, and the most it had since the last
-   resetPeak(), in bytes */
-std::size_t statusBytes(const char* const field) {
+/* Resident memory of the process, in bytes */
+std::size_t residentBytes() {
     std::ifstream status{"/proc/self/status"};
     for(std::string line; std::getline(status, line); )
-        if(line.rfind(field, 0) == 0) return std::stoul(line.substr(std::string{field}.size()))*1024;
+        if(line.rfind("VmRSS:", 0) == 0) return std::stoul(line.substr(6))*1024;
     return 0;
 }
-void resetPeak() { std::ofstream{"/proc/self/clear_refs"} << "5"; }
 
-/* Bytes the heap hands out now */
-std::size_t heapBytes() { return mallinfo2().uordblks; }
+/* Bytes the heap hands out now, and the most it did since the last reset,
+   counted by the allocation functions below */
+std::atomic<std::size_t> heapBytes{0}, heapPeak{0};
+
+void counted(void* const pointer) {
+    if(!pointer) return;
+    const std::size_t now = heapBytes += malloc_usable_size(pointer);
+    for(std::size_t peak = heapPeak; now > peak && !heapPeak.compare_exchange_weak(peak, now); ) {}
+}
+
+void uncounted(void* const pointer) {
+    if(pointer) heapBytes -= malloc_usable_size(pointer);
+}
 
 void idleUpdate(benchmark::State& state) {
     const Scratch scratch;
@@ -86,14 +106,14 @@ void watchRemoveCycles(benchmark::State& state) {
             }
             return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count()/count;
         };
-        const std::size_t residentBefore = statusBytes("VmRSS:");
+        const std::size_t residentBefore = residentBytes();
         const double first = cycles(Sample);
         cycles(Cycles - 2*Sample);
         const double last = cycles(Sample);
         state.counters["first_us"] = first;
         state.counters["last_us"] = last;
         state.counters["last/first"] = last/first;
-        state.counters["resident_MiB"] = (double(statusBytes("VmRSS:")) - double(residentBefore))/(1024.0*1024.0);
+        state.counters["resident_MiB"] = (double(residentBytes()) - double(residentBefore))/(1024.0*1024.0);
     }
 }
 
@@ -113,21 +133,24 @@ const std::string& largeTree() {
 }
 constexpr double LargeTreeEntries = 2000 + 40 + 2000*50;
 
-/* A watch of the whole tree, and the heap it keeps, per entry */
+/* A watch of the whole tree, and the heap it keeps and most took, per
+   entry */
 void watchLargeTree(benchmark::State& state) {
     const std::string& tree = largeTree();
     const FileWatch::Flags flags = state.range(0) ? FileWatch::Flag::Resynchronize : FileWatch::Flags{};
     for(auto _: state) {
-        const std::size_t before = heapBytes();
+        const std::size_t before = heapBytes;
+        heapPeak = before;
         FileWatch watcher{flags};
         watcher.watch(tree.data(), ignore);
-        state.counters["heap_B/entry"] = (double(heapBytes()) - double(before))/LargeTreeEntries;
+        state.counters["heap_B/entry"] = (double(heapBytes) - double(before))/LargeTreeEntries;
+        state.counters["peak_B/entry"] = (double(heapPeak) - double(before))/LargeTreeEntries;
     }
 }
 
 /* A resynchronization of the whole tree, once with nothing changed and once
-   with a file in a hundred changed, with the time and the most memory it
-   took above what the snapshot holds */
+   with a file in a hundred changed, with the time and the most heap it took
+   above what the snapshot holds */
 void resynchronizeLargeTree(benchmark::State& state) {
     const std::string& tree = largeTree();
     Implementation::TreeSnapshot snapshot{tree.data()};
@@ -137,15 +160,43 @@ void resynchronizeLargeTree(benchmark::State& state) {
             for(int d = 0; d < 2000; d += 2)
                 std::ofstream{tree + "/" + std::to_string(d/50) + "/" + std::to_string(d) + "/file-" + std::to_string(d % 50) + ".asset", std::ios::app} << 'x';
         Implementation::TreeSnapshot::Changes changes;
-        const std::size_t resident = statusBytes("VmRSS:");
-        resetPeak();
+        const std::size_t before = heapBytes;
+        heapPeak = before;
         state.ResumeTiming();
         snapshot.resynchronize(changes);
         state.PauseTiming();
         state.counters["changes"] = double(changes.size());
-        state.counters["peak_B/entry"] = (double(statusBytes("VmHWM:")) - double(resident))/LargeTreeEntries;
+        state.counters["peak_B/entry"] = (double(heapPeak) - double(before))/LargeTreeEntries;
         state.ResumeTiming();
     }
+}
+
+}
+
+extern "C" {
+
+void* malloc(const std::size_t size) {
+    void* const pointer = __libc_malloc(size);
+    counted(pointer);
+    return pointer;
+}
+
+void* calloc(const std::size_t count, const std::size_t size) {
+    void* const pointer = __libc_calloc(count, size);
+    counted(pointer);
+    return pointer;
+}
+
+void* realloc(void* const pointer, const std::size_t size) {
+    uncounted(pointer);
+    void* const moved = __libc_realloc(pointer, size);
+    counted(moved ? moved : pointer);
+    return moved;
+}
+
+void free(void* const pointer) {
+    uncounted(pointer);
+    __libc_free(pointer);
 }
 
 }

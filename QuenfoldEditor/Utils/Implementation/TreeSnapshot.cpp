@@ -103,8 +103,7 @@ struct TreeSnapshot::Directory {
 
 TreeSnapshot::TreeSnapshot(const Containers::StringView root): _root{root} {
     newDirectory();
-    Changes ignored;
-    resynchronize(ignored);
+    compare(nullptr);
 }
 
 TreeSnapshot::~TreeSnapshot() = default;
@@ -279,12 +278,18 @@ void TreeSnapshot::apply(const Containers::StringView path, const FileWatch::Eve
 }
 
 bool TreeSnapshot::resynchronize(Changes& changes) {
+    return compare(&changes);
+}
+
+/* Reports the differences to changes unless it is null, as when the
+   snapshot is first taken */
+bool TreeSnapshot::compare(Changes* const changes) {
     Containers::Array<OnDisk> onDisk;
     if(!list(_root, onDisk)) return false;
     dropRenamed();
 
     const auto report = [&](const Containers::StringView relative, const FileWatch::Event event) {
-        arrayAppend(changes, InPlaceInit, Utility::Path::join(_root, relative), event);
+        if(changes) arrayAppend(*changes, InPlaceInit, Utility::Path::join(_root, relative), event);
     };
 
     /* Directories still to compare, by index and path below the root */
