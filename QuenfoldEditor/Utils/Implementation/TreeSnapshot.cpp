@@ -167,8 +167,7 @@ TreeSnapshot::Entry& TreeSnapshot::insert(const std::uint32_t directory, Entry&&
 
 /* Its slot stays, leading on to the slots after it, until the next rehash */
 TreeSnapshot::Entry TreeSnapshot::take(const std::uint32_t directory, Entry& entry) {
-    Entry taken = std::move(entry);
-    entry.name = Containers::String{};
+    Entry taken{std::exchange(entry.name, Containers::String{}), entry.size, entry.modified, entry.directory, entry.seen};
     --_directories[directory].live;
     --_size;
     return taken;
