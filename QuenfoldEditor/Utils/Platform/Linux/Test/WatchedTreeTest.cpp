@@ -146,9 +146,11 @@ TEST(WatchedTree, EventsBehindTheDisk) {
         EXPECT_EQ(takeRecordLines(changes), "1 p\n4 p\n5 q\n1 p\n1 q\\y\n3 q\n1 p\\x\n3 p\n");
 
         /* a taken through n and m, too new to be watched, and changed on
-           the way: the kernel tells of a leaving the tree and nothing more,
-           and the listing of n finds it there as it is now, never telling
-           of what happened to it on the way with a path it never had */
+           the way: the kernel tells of a leaving w and nothing more, and the
+           listing of n finds it there as it is now, never telling of what
+           happened to it on the way with a path it never had. It is told
+           gone from w only after it is found, so that the two never read as
+           a move that kept what it held, b/c among it. */
         directories.mkdir("out", "n");
         directories.rename("out", "n", "w", "n");
         directories.mkdir("w/n", "m");
@@ -156,7 +158,7 @@ TEST(WatchedTree, EventsBehindTheDisk) {
         directories.rename("w/n/m/a/b", "c", "w/n/m/a", "c");
         directories.rename("w/n/m", "a", "w/n", "a");
         directories.deliver(tree);
-        EXPECT_EQ(takeRecordLines(changes), "1 n\n2 a\n1 n\\a\n3 n\n1 n\\a\\b\n3 n\\a\n1 n\\a\\c\n3 n\\a\n1 n\\m\n3 n\n");
+        EXPECT_EQ(takeRecordLines(changes), "1 n\n1 n\\a\n3 n\n2 a\n1 n\\a\\b\n3 n\\a\n1 n\\a\\c\n3 n\\a\n1 n\\m\n3 n\n");
 
         /* Watched where they are now */
         directories.mkdir("w/n/a/c", "f");
@@ -185,6 +187,39 @@ TEST(WatchedTree, EventsBehindTheDisk) {
         directories.deliver(tree);
         EXPECT_EQ(takeRecordLines(changes), "2 n\n");
         EXPECT_EQ(tree.watchCount(), 8u);
+    }
+    EXPECT_TRUE(directories.watched.empty());
+}
+
+/* d moved below u, too new to be watched, then on into w, and e out of it:
+   the kernel tells of d leaving a, of a d arriving in w and of e arriving
+   in w. d is told gone from a only once found in w, then listed there as it
+   is, never right before its arrival, which would read as a move that kept
+   what it held, e among it. One that leaves the tree is told gone once the
+   events have caught up, or before a new entry takes its name. */
+TEST(WatchedTree, MovedOnFromBelowADirectoryNotWatchedYet) {
+    Directories directories;
+    directories.mkdir("w", "a");
+    directories.mkdir("w/a", "d");
+    directories.mkdir("w/a/d", "e");
+    ChangeQueue changes;
+    {
+        WatchedTree tree{directories, changes, 3};
+        ASSERT_EQ(tree.watchRoot(), 0);
+        directories.mkdir("w", "u");
+        directories.rename("w/a", "d", "w/u", "d");
+        directories.rename("w/u", "d", "w", "d");
+        directories.rename("w/d", "e", "w", "e");
+        directories.deliver(tree);
+        EXPECT_EQ(takeRecordLines(changes), "1 u\n1 d\n1 e\n2 a\\d\n3 a\n");
+
+        /* Out of the tree and another d made in its place: told gone
+           before the new one comes */
+        directories.rename("w", "d", "out", "d");
+        directories.mkdir("w", "d");
+        directories.deliver(tree);
+        EXPECT_EQ(takeRecordLines(changes), "2 d\n1 d\n");
+        EXPECT_EQ(tree.watchCount(), 5u);
     }
     EXPECT_TRUE(directories.watched.empty());
 }
