@@ -248,6 +248,14 @@ void WatchedTree::leave(const std::size_t node) {
     dropNode(node);
 }
 
+/* Before a directory above them moves, while the path they left from is
+   the one the tree has for them */
+void WatchedTree::leaveBelow(const std::size_t node) {
+    Containers::Array<std::size_t> below;
+    for(const std::size_t departed: _departed) if(isAncestor(node, departed)) arrayAppend(below, departed);
+    for(const std::size_t departed: below) if(_departed.count(departed)) leave(departed);
+}
+
 /* A new entry comes where a directory departed from: that one is gone, and
    told so before the new one is */
 void WatchedTree::vacate(const std::size_t parent, const Containers::StringView name) {
@@ -459,6 +467,7 @@ void WatchedTree::moved(const Place& from, const Place& to, const bool isDirecto
     const bool listed = target != NoNode && wasListed(to);
     if(target == NoNode && moving != NoNode) return depart(moving);
     if(target != NoNode) vacate(target, to.name);
+    if(moving != NoNode && !_departed.empty()) leaveBelow(moving);
 
     /* Windows pairs a rename within one directory; a move between two is a
        removal and an addition */
@@ -511,7 +520,7 @@ void WatchedTree::caughtUp(const bool renameHalfWaits) {
             if(_unreached.count(node)) reach(node);
     }
     /* What no listing found left the tree */
-    while(!_departed.empty()) leave(*_departed.begin());
+    leaveBelow(0);
 }
 
 }}}

@@ -78,9 +78,10 @@ class DirectorySystem {
    directory that appears is listed once the events have caught up, when the
    path the tree has for it is the one it has now. A directory moved where
    the tree has no watch may still be in it, below a directory not listed
-   yet: it is told gone only once the events have caught up and no listing
-   found it, so that a reader never takes its leaving and its coming back
-   for a move that kept what it held. */
+   yet: it is told gone once a listing found it elsewhere, or the events
+   have caught up, or a directory above it moves, so that a reader never
+   takes its leaving and its coming back for a move that kept what it held,
+   and always by the path it left from. */
 class WatchedTree {
     public:
         /* No watch yet: the tree starts with watchRoot(). The root
@@ -138,6 +139,7 @@ class WatchedTree {
         bool isDeparted(std::size_t node) const;
         void depart(std::size_t node);
         void leave(std::size_t node);
+        void leaveBelow(std::size_t node);
         void vacate(std::size_t parent, Corrade::Containers::StringView name);
         void record(DWORD action, std::size_t parent, Corrade::Containers::StringView name);
         void recordEntry(DWORD action, std::size_t parent, Corrade::Containers::StringView name);
@@ -160,8 +162,9 @@ class WatchedTree {
            up, in a repeatable order */
         std::set<std::size_t> _unreached;
         /* Directories moved where the tree has no watch, whose events are
-           ignored, to tell gone once the events have caught up unless a
-           listing found them */
+           ignored, to tell gone before the tree moves a directory above
+           them or once the events have caught up, unless a listing found
+           them */
         std::set<std::size_t> _departed;
         /* Entries a listing reported while events came in: their own
            creation may be among those events, and must not report them

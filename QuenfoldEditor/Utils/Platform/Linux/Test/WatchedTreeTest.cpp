@@ -196,7 +196,8 @@ TEST(WatchedTree, EventsBehindTheDisk) {
    in w. d is told gone from a only once found in w, then listed there as it
    is, never right before its arrival, which would read as a move that kept
    what it held, e among it. One that leaves the tree is told gone once the
-   events have caught up, or before a new entry takes its name. */
+   events have caught up, or before a directory above it moves or a new
+   entry takes its name. */
 TEST(WatchedTree, MovedOnFromBelowADirectoryNotWatchedYet) {
     Directories directories;
     directories.mkdir("w", "a");
@@ -213,13 +214,23 @@ TEST(WatchedTree, MovedOnFromBelowADirectoryNotWatchedYet) {
         directories.deliver(tree);
         EXPECT_EQ(takeRecordLines(changes), "1 u\n1 d\n1 e\n2 a\\d\n3 a\n");
 
+        /* x moved below v, too new to be watched, then a renamed: x is
+           told gone before, by the path it left from */
+        directories.mkdir("w/a", "x");
+        directories.deliver(tree);
+        directories.mkdir("w", "v");
+        directories.rename("w/a", "x", "w/v", "x");
+        directories.rename("w", "a", "w", "b");
+        directories.deliver(tree);
+        EXPECT_EQ(takeRecordLines(changes), "1 a\\x\n3 a\n1 v\n2 a\\x\n3 a\n4 a\n5 b\n1 v\\x\n3 v\n");
+
         /* Out of the tree and another d made in its place: told gone
            before the new one comes */
         directories.rename("w", "d", "out", "d");
         directories.mkdir("w", "d");
         directories.deliver(tree);
         EXPECT_EQ(takeRecordLines(changes), "2 d\n1 d\n");
-        EXPECT_EQ(tree.watchCount(), 5u);
+        EXPECT_EQ(tree.watchCount(), 7u);
     }
     EXPECT_TRUE(directories.watched.empty());
 }
