@@ -16,10 +16,12 @@
 #include <iostream>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 #include <unistd.h>
@@ -163,11 +165,10 @@ Sample sample(const double seconds, const std::size_t operations) {
     return out;
 }
 
-/* Something the run does between operations every so many seconds */
-struct Phase {
-    double every;
-    std::function<void()> run;
-    double next = every;
+/* Operations until a time, the watcher catching up after them */
+struct Round {
+    const char* name;
+    std::function<void(double)> run;
 };
 
 /* Something done to the tree; false when the tree as it is does not allow
@@ -203,6 +204,8 @@ TEST_F(FileWatchSoak, RandomTraffic) {
     const auto elapsed = [&] { return std::chrono::duration<double>{std::chrono::steady_clock::now() - start}.count(); };
 
     Disk disk{at("w")};
+    /* For the operations on a thread of their own */
+    std::mutex diskLock;
     EventModel model;
     /* What the first watcher's events got wrong, each with its path */
     std::vector<std::string> problems;
@@ -210,6 +213,11 @@ TEST_F(FileWatchSoak, RandomTraffic) {
     std::size_t operationCount = 0, events = 0, writes = 0, writesGoneBeforeRead = 0, eventsForPositionsGone = 0;
     /* Writes not yet seen reported, by path */
     std::multiset<std::string> writesSinceRead, unreportedWrites;
+    /* While the operations and the updates take turns, every path told is
+       one the tree had and every write is told. Listings that run while
+       the tree changes tell what they find by the paths the events so far
+       gave, which a directory above may have left meanwhile. */
+    bool turns = true;
     std::vector<Sample> samples;
 
     /* Events queued for a position another watch took since print that */
@@ -226,7 +234,7 @@ TEST_F(FileWatchSoak, RandomTraffic) {
                 return;
             }
             const std::string relative = path.substr(prefix.size());
-            if(!disk.existed.count(relative)) problems.push_back("never existed " + relative);
+            if(const std::lock_guard<std::mutex> lock{diskLock}; turns && !disk.existed.count(relative)) problems.push_back("never existed " + relative);
             if(event == Event::Add || event == Event::Modify) unreportedWrites.erase(relative);
             model.apply(relative, event);
         }), 1);
@@ -244,7 +252,7 @@ TEST_F(FileWatchSoak, RandomTraffic) {
         };
         const auto write = [&](const std::string& file) {
             append(disk.at(file));
-            writesSinceRead.insert(file);
+            if(turns) writesSinceRead.insert(file);
             ++writes;
         };
         const auto create = [&](const std::string& path, const bool isDirectory) {
@@ -421,6 +429,9 @@ TEST_F(FileWatchSoak, RandomTraffic) {
                 remove(pickEntry(30));
                 return true;
             }},
+        };
+        /* On the watchers' thread only */
+        const std::vector<Operation> watching{
             /* Bounded, each watch keeping a descriptor */
             {"other watch", 8, [&] {
                 if(otherWatches.empty() || (otherWatches.size() < 16 && chance(60))) {
@@ -445,45 +456,75 @@ TEST_F(FileWatchSoak, RandomTraffic) {
                 return true;
             }},
         };
+        std::vector<Operation> everything = traffic;
+        everything.insert(everything.end(), watching.begin(), watching.end());
+        const auto step = [&](const std::vector<Operation>& from) {
+            run(from);
+            /* Bounded, so that the kernel's queue never overflows */
+            if(disk.size() > 400) {
+                const std::string oldest = disk.directories.size() > 1 ? disk.directories[1] : disk.files.front();
+                remove(oldest);
+            }
+        };
 
-        /* Every change so far is told once a file created after them is;
-           nothing told later names a path the tree had before, which is
-           then forgotten */
-        const auto catchUp = [&] {
+        /* Every change so far is told once a file created after them is.
+           Then the tree the events built is the one on disk, put right
+           where it is not so that a fault is told once, and nothing told
+           later names a path the tree had before, which is forgotten. */
+        const auto catchUp = [&](const char* const after) {
             const std::string fence = name();
             create(fence, false);
             for(int i = 0; i != 1000 && !model.entries.count(fence); ++i) {
                 update(watcher);
                 watcher.update(10);
             }
-            EXPECT_TRUE(model.entries.count(fence)) << fence;
             other.update();
-            disk.existed = disk.entries();
+            const std::set<std::string> entries = disk.entries();
+            const std::string when = std::string{" after "} + after + " until " + std::to_string(int(elapsed())) + " s";
+            for(const std::string& path: entries) if(!model.entries.count(path)) problems.push_back("missing " + path + when);
+            for(const std::string& path: model.entries) if(!entries.count(path)) problems.push_back("extra " + path + when);
+            for(const std::string& path: unreportedWrites) problems.push_back("unreported write " + path + when);
+            model.entries = entries;
+            unreportedWrites.clear();
+            disk.existed = entries;
             const std::string warningText = warnings.str();
             eventsForPositionsGone += std::count(warningText.begin(), warningText.end(), '\n');
             warnings.str({});
         };
 
-        /* Between the operations, each when its time comes, in this order:
-           the catching up keeps what the test holds small, and a sample
-           follows one */
-        std::vector<Phase> phases{
-            {10.0, catchUp},
-            {60.0, [&] { samples.push_back(sample(elapsed(), operationCount)); }},
+        /* The run goes through these in turn, five seconds each, each
+           followed by the watcher catching up: updates between the
+           operations, which is repeatable, and the operations on a thread
+           of their own while the watchers update, which lists directories
+           as they change */
+        const std::vector<Round> rounds{
+            {"operations between updates", [&](const double until) {
+                while(elapsed() < until) step(everything);
+            }},
+            {"operations while updating", [&](const double until) {
+                turns = false;
+                std::thread operating{[&] {
+                    while(elapsed() < until) {
+                        const std::lock_guard<std::mutex> lock{diskLock};
+                        step(traffic);
+                    }
+                }};
+                while(elapsed() < until) {
+                    watcher.update(1);
+                    other.update();
+                }
+                operating.join();
+            }},
         };
-        while(elapsed() < seconds) {
-            run(traffic);
-            /* Bounded, so that the kernel's queue never overflows */
-            if(disk.size() > 400) {
-                const std::string oldest = disk.directories.size() > 1 ? disk.directories[1] : disk.files.front();
-                remove(oldest);
-            }
-            for(Phase& phase: phases) if(elapsed() >= phase.next) {
-                phase.run();
-                phase.next += phase.every;
-            }
+        for(std::size_t i = 0, nextSample = 60; elapsed() < seconds; ++i) {
+            const Round& round = rounds[i % rounds.size()];
+            round.run(std::min(elapsed() + 5.0, seconds));
+            catchUp(round.name);
+            turns = true;
+            if(elapsed() < nextSample) continue;
+            samples.push_back(sample(elapsed(), operationCount));
+            nextSample += 60;
         }
-        catchUp();
         samples.push_back(sample(elapsed(), operationCount));
     }
 
@@ -501,9 +542,6 @@ TEST_F(FileWatchSoak, RandomTraffic) {
 
     const std::set<std::string> onDisk = disk.list();
     EXPECT_EQ(disk.entries(), onDisk);
-    for(const std::string& path: onDisk) if(!model.entries.count(path)) problems.push_back("missing " + path);
-    for(const std::string& path: model.entries) if(!onDisk.count(path)) problems.push_back("extra " + path);
-    for(const std::string& path: unreportedWrites) problems.push_back("unreported write " + path);
 
     std::cout << "Operations:";
     for(const auto& operation: operations) std::cout << " " << operation.first << " " << operation.second;
