@@ -256,11 +256,24 @@ void WatchedTree::leaveBelow(const std::size_t node) {
     for(const std::size_t departed: below) if(_departed.count(departed)) leave(departed);
 }
 
+std::size_t WatchedTree::departedChild(const std::size_t parent, const Containers::StringView name) const {
+    const std::size_t node = child(parent, name);
+    return node != NoNode && _nodes[node].departed ? node : NoNode;
+}
+
 /* A new entry comes where a directory departed from: that one is gone, and
    told so before the new one is */
 void WatchedTree::vacate(const std::size_t parent, const Containers::StringView name) {
-    const std::size_t node = child(parent, name);
-    if(node != NoNode && _nodes[node].departed) leave(node);
+    const std::size_t node = departedChild(parent, name);
+    if(node != NoNode) leave(node);
+}
+
+/* Back where it departed from, so never told gone, and listed again once
+   the events have caught up: what changed in it meanwhile was not heard */
+void WatchedTree::comeBack(const std::size_t node) {
+    _nodes[node].departed = false;
+    _departed.erase(node);
+    _unreached.insert(node);
 }
 
 void WatchedTree::record(const DWORD action, const std::size_t parent, const Containers::StringView name) {
@@ -282,7 +295,8 @@ void WatchedTree::appeared(const std::size_t parent, const Containers::StringVie
     _unreached.insert(addNode(parent, name));
 }
 
-/* Watches and lists a directory that has no watch yet, with its contents.
+/* Watches and lists a directory that has no watch yet, or one that came
+   back, with its contents.
    One that cannot be opened, because later changes took the way there, is
    tried again the next time the events have caught up. */
 void WatchedTree::reach(const std::size_t node) {
@@ -466,6 +480,14 @@ void WatchedTree::moved(const Place& from, const Place& to, const bool isDirecto
     if(source != NoNode) wasListed(from);
     const bool listed = target != NoNode && wasListed(to);
     if(target == NoNode && moving != NoNode) return depart(moving);
+    /* A directory coming from where the tree cannot see to where one
+       departed from is that one; the records cannot tell them apart */
+    const std::size_t back = isDirectory && target != NoNode && (moving == NoNode || _nodes[moving].watch < 0) ? departedChild(target, to.name) : NoNode;
+    if(back != NoNode) {
+        if(source != NoNode) recordEntry(FILE_ACTION_REMOVED, source, from.name);
+        if(moving != NoNode) dropNode(moving);
+        return comeBack(back);
+    }
     if(target != NoNode) vacate(target, to.name);
     if(moving != NoNode && !_departed.empty()) leaveBelow(moving);
 

@@ -140,7 +140,9 @@ class WatchedTree {
         void depart(std::size_t node);
         void leave(std::size_t node);
         void leaveBelow(std::size_t node);
+        std::size_t departedChild(std::size_t parent, Corrade::Containers::StringView name) const;
         void vacate(std::size_t parent, Corrade::Containers::StringView name);
+        void comeBack(std::size_t node);
         void record(DWORD action, std::size_t parent, Corrade::Containers::StringView name);
         void recordEntry(DWORD action, std::size_t parent, Corrade::Containers::StringView name);
         void appeared(std::size_t parent, Corrade::Containers::StringView name);
@@ -157,9 +159,9 @@ class WatchedTree {
         Corrade::Containers::Array<Node> _nodes;
         Corrade::Containers::Array<std::size_t> _freeNodes;
         std::unordered_map<int, std::size_t> _nodeByWatch;
-        /* Directories that appeared, lost their watch or that a listing
-           could not go into, to watch and list once the events have caught
-           up, in a repeatable order */
+        /* Directories that appeared, lost their watch, came back or that a
+           listing could not go into, to watch and list once the events have
+           caught up, in a repeatable order */
         std::set<std::size_t> _unreached;
         /* Directories moved where the tree has no watch, whose events are
            ignored, to tell gone before the tree moves a directory above

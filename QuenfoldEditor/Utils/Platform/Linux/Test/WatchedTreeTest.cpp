@@ -197,7 +197,7 @@ TEST(WatchedTree, EventsBehindTheDisk) {
    is, never right before its arrival, which would read as a move that kept
    what it held, e among it. One that leaves the tree is told gone once the
    events have caught up, or before a directory above it moves or a new
-   entry takes its name. */
+   entry takes its name; one that comes back is listed again. */
 TEST(WatchedTree, MovedOnFromBelowADirectoryNotWatchedYet) {
     Directories directories;
     directories.mkdir("w", "a");
@@ -230,7 +230,19 @@ TEST(WatchedTree, MovedOnFromBelowADirectoryNotWatchedYet) {
         directories.mkdir("w", "d");
         directories.deliver(tree);
         EXPECT_EQ(takeRecordLines(changes), "2 d\n1 d\n");
-        EXPECT_EQ(tree.watchCount(), 7u);
+
+        /* Moved below t and straight back: never told gone, what happens
+           in it then is told, and it is listed again for what happened in
+           it meanwhile */
+        directories.mkdir("w/d", "g");
+        directories.deliver(tree);
+        directories.mkdir("w", "t");
+        directories.rename("w", "d", "w/t", "d");
+        directories.rename("w/t", "d", "w", "d");
+        directories.rename("w/d", "g", "w/d", "h");
+        directories.deliver(tree);
+        EXPECT_EQ(takeRecordLines(changes), "1 d\\g\n3 d\n1 t\n4 d\\g\n5 d\\h\n3 d\n1 d\\h\n3 d\n");
+        EXPECT_EQ(tree.watchCount(), 9u);
     }
     EXPECT_TRUE(directories.watched.empty());
 }
