@@ -2,10 +2,11 @@
    inside the tree and in and out of it, deletes, new chains of directories,
    populated trees moved in and changed before the watcher reads of them, and
    watches added and removed on a second watcher of the same thread. The
-   first watcher's events alone must rebuild the tree. Every minute the
-   process's resident memory and descriptors are sampled; a run of several
-   minutes fails when they grow. QUENFOLD_SOAK_SECONDS sets the length,
-   QUENFOLD_SOAK_SEED replays a run. */
+   first watcher's events alone must rebuild the tree, checked after each
+   round of five seconds. Every minute the process's resident memory and
+   descriptors are sampled; a run of several minutes fails when they grow.
+   QUENFOLD_SOAK_SECONDS sets the length, QUENFOLD_SOAK_SEED replays a run
+   up to its first round on a thread of its own. */
 
 #include <algorithm>
 #include <chrono>
