@@ -1,7 +1,8 @@
 # Entry points. Each target first installs what is missing (on Debian, as
 # root), then configures and builds with CMake and Ninja.
 #   make test   build everything and run the tests, but the soak
-#   make soak   build and run the minute-long soak test of the file watcher
+#   make soak   build and run the soak test of the file watcher for
+#               SOAK_SECONDS, a minute by default
 #   make demo   render the example template and watch a folder
 #   make bench  build in Release and run the benchmarks
 #   make test-windows  cross-build for Windows with MinGW, run the tests under Wine
@@ -15,6 +16,7 @@ BENCH_BUILD_DIR ?= build-release
 WINDOWS_BUILD_DIR ?= build-windows
 FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
+SOAK_SECONDS ?= 60
 TIDY_BUILD_DIR ?= build-tidy
 PACKAGE_BUILD_DIR ?= build-package
 CMAKE_ARGS ?=
@@ -79,7 +81,7 @@ test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) -LE soak
 
 soak: build
-	ctest --test-dir $(BUILD_DIR) --verbose -L soak
+	QUENFOLD_SOAK_SECONDS=$(SOAK_SECONDS) ctest --test-dir $(BUILD_DIR) --verbose -L soak
 
 demo: build
 	@bash examples/demo.sh $(BUILD_DIR)

@@ -92,10 +92,11 @@ struct WatchedTree::Node {
     /* The last listing of its parent that found it there */
     std::uint64_t foundBy;
     std::unordered_map<std::string, std::size_t> children;
+    bool departed;
 };
 
 WatchedTree::WatchedTree(DirectorySystem& system, ChangeQueue& changes, const int rootDirectory): _system(system), _changes(changes), _rootDirectory{rootDirectory} {
-    arrayAppend(_nodes, Node{{}, NoNode, -1, false, {}, 0, 0, {}});
+    arrayAppend(_nodes, Node{{}, NoNode, -1, false, {}, 0, 0, {}, false});
 }
 
 WatchedTree::~WatchedTree() {
@@ -123,7 +124,7 @@ std::size_t WatchedTree::addNode(const std::size_t parent, const Containers::Str
         node = _freeNodes.back();
         arrayRemoveSuffix(_freeNodes, 1);
     }
-    _nodes[node] = Node{name, parent, -1, false, {}, 0, 0, {}};
+    _nodes[node] = Node{name, parent, -1, false, {}, 0, 0, {}, false};
     _nodes[parent].children.emplace(key(name), node);
     return node;
 }
@@ -143,6 +144,7 @@ void WatchedTree::dropNode(const std::size_t top) {
             _system.releaseWatch(dropped.watch, *this);
         }
         _unreached.erase(node);
+        _departed.erase(node);
         dropped = Node{};
         arrayAppend(_freeNodes, node);
     }
@@ -175,9 +177,16 @@ bool WatchedTree::isAncestor(const std::size_t ancestor, std::size_t node) const
     return false;
 }
 
+/* Its events tell nothing more: they happened where the tree cannot say */
+bool WatchedTree::isDeparted(std::size_t node) const {
+    if(!_departed.empty()) for(; node != NoNode; node = _nodes[node].parent)
+        if(_nodes[node].departed) return true;
+    return false;
+}
+
 std::size_t WatchedTree::nodeOf(const Place& place) const {
     const auto found = _nodeByWatch.find(place.watch);
-    return found == _nodeByWatch.end() || place.sequence < _nodes[found->second].listedFrom ? NoNode : found->second;
+    return found == _nodeByWatch.end() || place.sequence < _nodes[found->second].listedFrom || isDeparted(found->second) ? NoNode : found->second;
 }
 
 std::size_t WatchedTree::child(const std::size_t node, const Containers::StringView name) const {
@@ -224,6 +233,49 @@ int WatchedTree::reopen(const std::size_t node, const int subdirectory) {
     return openNode(node);
 }
 
+/* Moved where the tree has no watch: out of it, or below a directory of it
+   not listed yet. Kept with its watches where it was until the events have
+   caught up, for a listing to find. */
+void WatchedTree::depart(const std::size_t node) {
+    _nodes[node].departed = true;
+    _departed.insert(node);
+}
+
+/* Told gone from where the tree had it, unless a directory above that
+   departed too tells it */
+void WatchedTree::leave(const std::size_t node) {
+    if(!isDeparted(_nodes[node].parent)) recordEntry(FILE_ACTION_REMOVED, _nodes[node].parent, _nodes[node].name);
+    dropNode(node);
+}
+
+/* Before a directory above them moves, while the path they left from is
+   the one the tree has for them */
+void WatchedTree::leaveBelow(const std::size_t node) {
+    Containers::Array<std::size_t> below;
+    for(const std::size_t departed: _departed) if(isAncestor(node, departed)) arrayAppend(below, departed);
+    for(const std::size_t departed: below) if(_departed.count(departed)) leave(departed);
+}
+
+std::size_t WatchedTree::departedChild(const std::size_t parent, const Containers::StringView name) const {
+    const std::size_t node = child(parent, name);
+    return node != NoNode && _nodes[node].departed ? node : NoNode;
+}
+
+/* A new entry comes where a directory departed from: that one is gone, and
+   told so before the new one is */
+void WatchedTree::vacate(const std::size_t parent, const Containers::StringView name) {
+    const std::size_t node = departedChild(parent, name);
+    if(node != NoNode) leave(node);
+}
+
+/* Back where it departed from, so never told gone, and listed again once
+   the events have caught up: what changed in it meanwhile was not heard */
+void WatchedTree::comeBack(const std::size_t node) {
+    _nodes[node].departed = false;
+    _departed.erase(node);
+    _unreached.insert(node);
+}
+
 void WatchedTree::record(const DWORD action, const std::size_t parent, const Containers::StringView name) {
     _changes.append(action, path(parent, name));
 }
@@ -243,7 +295,8 @@ void WatchedTree::appeared(const std::size_t parent, const Containers::StringVie
     _unreached.insert(addNode(parent, name));
 }
 
-/* Watches and lists a directory that has no watch yet, with its contents.
+/* Watches and lists a directory that has no watch yet, or one that came
+   back, with its contents.
    One that cannot be opened, because later changes took the way there, is
    tried again the next time the events have caught up. */
 void WatchedTree::reach(const std::size_t node) {
@@ -293,10 +346,13 @@ std::size_t WatchedTree::place(const std::size_t parent, const Containers::Strin
         if(report && (top == NoNode || !isAncestor(top, node))) {
             const std::size_t from = _nodes[node].parent;
             recordEntry(FILE_ACTION_REMOVED, from, _nodes[node].name);
-            if(_nodes[from].watch >= 0) _adopted.insert(entryKey(_nodes[from].watch, _nodes[node].name));
+            /* The event that took a departed one away came already */
+            if(!_nodes[node].departed && _nodes[from].watch >= 0) _adopted.insert(entryKey(_nodes[from].watch, _nodes[node].name));
         }
         moveNode(node, parent, name);
     }
+    _nodes[node].departed = false;
+    _departed.erase(node);
     return node;
 }
 
@@ -386,6 +442,7 @@ bool WatchedTree::wasListed(const Place& place) {
 void WatchedTree::created(const Place& place, const bool isDirectory) {
     const std::size_t parent = nodeOf(place);
     if(parent == NoNode || wasListed(place)) return;
+    vacate(parent, place.name);
     recordEntry(FILE_ACTION_ADDED, parent, place.name);
     if(isDirectory) appeared(parent, place.name);
 }
@@ -422,6 +479,17 @@ void WatchedTree::moved(const Place& from, const Place& to, const bool isDirecto
     const std::size_t moving = source != NoNode && isDirectory ? child(source, from.name) : NoNode;
     if(source != NoNode) wasListed(from);
     const bool listed = target != NoNode && wasListed(to);
+    if(target == NoNode && moving != NoNode) return depart(moving);
+    /* A directory coming from where the tree cannot see to where one
+       departed from is that one; the records cannot tell them apart */
+    const std::size_t back = isDirectory && target != NoNode && (moving == NoNode || _nodes[moving].watch < 0) ? departedChild(target, to.name) : NoNode;
+    if(back != NoNode) {
+        if(source != NoNode) recordEntry(FILE_ACTION_REMOVED, source, from.name);
+        if(moving != NoNode) dropNode(moving);
+        return comeBack(back);
+    }
+    if(target != NoNode) vacate(target, to.name);
+    if(moving != NoNode && !_departed.empty()) leaveBelow(moving);
 
     /* Windows pairs a rename within one directory; a move between two is a
        removal and an addition */
@@ -434,10 +502,9 @@ void WatchedTree::moved(const Place& from, const Place& to, const bool isDirecto
     }
     if(!isDirectory) return;
 
-    /* Out of the tree: nothing is heard of it any more. Where a listing
-       found it already, that placed it. And where the model, behind changes
-       made while it listed, has the place it goes inside the directory
-       itself, both go. */
+    /* Where a listing found it already, that placed it. And where the
+       model, behind changes made while it listed, has the place it goes
+       inside the directory itself, both go. */
     if(target == NoNode || listed || (moving != NoNode && isAncestor(moving, target))) {
         if(moving != NoNode) dropNode(moving);
         return;
@@ -470,18 +537,22 @@ void WatchedTree::caughtUp(const bool renameHalfWaits) {
     _listed.clear();
     if(!renameHalfWaits) _adopted.clear();
     /* Nothing is reported: the reader was told that changes were lost, and
-       the walk places every directory, those waiting to be reached too */
+       the walk places every directory, those waiting to be reached and
+       those that departed too */
     if(_overflowed) {
-        _overflowed = true;
+        _overflowed = false;
         _unreached.clear();
         const OpenDirectory root{_system, _system.open(_rootDirectory, {})};
         if(root < 0 || list(0, root, false)) _changes.appendLoss();
     }
-    if(_unreached.empty()) return;
-    Containers::Array<std::size_t> unreached;
-    for(const std::size_t node: _unreached) arrayAppend(unreached, node);
-    for(const std::size_t node: unreached)
-        if(_unreached.count(node)) reach(node);
+    if(!_unreached.empty()) {
+        Containers::Array<std::size_t> unreached;
+        for(const std::size_t node: _unreached) arrayAppend(unreached, node);
+        for(const std::size_t node: unreached)
+            if(_unreached.count(node)) reach(node);
+    }
+    /* What no listing found left the tree */
+    leaveBelow(0);
 }
 
 }}}

@@ -76,7 +76,12 @@ class DirectorySystem {
    that what is reported of the directory is either what happened in it, with
    the path it had then, or what is in it now, but never both mixed. And a
    directory that appears is listed once the events have caught up, when the
-   path the tree has for it is the one it has now. */
+   path the tree has for it is the one it has now. A directory moved where
+   the tree has no watch may still be in it, below a directory not listed
+   yet: it is told gone once a listing found it elsewhere, or the events
+   have caught up, or a directory above it moves, so that a reader never
+   takes its leaving and its coming back for a move that kept what it held,
+   and always by the path it left from. */
 class WatchedTree {
     public:
         /* No watch yet: the tree starts with watchRoot(). The root
@@ -134,6 +139,13 @@ class WatchedTree {
         Corrade::Containers::String path(std::size_t parent, Corrade::Containers::StringView name) const;
         int openNode(std::size_t node);
         int reopen(std::size_t node, int subdirectory);
+        bool isDeparted(std::size_t node) const;
+        void depart(std::size_t node);
+        void leave(std::size_t node);
+        void leaveBelow(std::size_t node);
+        std::size_t departedChild(std::size_t parent, Corrade::Containers::StringView name) const;
+        void vacate(std::size_t parent, Corrade::Containers::StringView name);
+        void comeBack(std::size_t node);
         void record(DWORD action, std::size_t parent, Corrade::Containers::StringView name);
         void recordEntry(DWORD action, std::size_t parent, Corrade::Containers::StringView name);
         void appeared(std::size_t parent, Corrade::Containers::StringView name);
@@ -150,10 +162,15 @@ class WatchedTree {
         Corrade::Containers::Array<Node> _nodes;
         Corrade::Containers::Array<std::size_t> _freeNodes;
         std::unordered_map<int, std::size_t> _nodeByWatch;
-        /* Directories that appeared, lost their watch or that a listing
-           could not go into, to watch and list once the events have caught
-           up, in a repeatable order */
+        /* Directories that appeared, lost their watch, came back or that a
+           listing could not go into, to watch and list once the events have
+           caught up, in a repeatable order */
         std::set<std::size_t> _unreached;
+        /* Directories moved where the tree has no watch, whose events are
+           ignored, to tell gone before the tree moves a directory above
+           them or once the events have caught up, unless a listing found
+           them */
+        std::set<std::size_t> _departed;
         /* Entries a listing reported while events came in: their own
            creation may be among those events, and must not report them
            twice */

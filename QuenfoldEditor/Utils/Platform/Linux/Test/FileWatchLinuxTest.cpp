@@ -127,6 +127,24 @@ TEST_F(FileWatchLinuxTest, MovedInThenCarried) {
     EXPECT_EQ(settle(watcher), (std::vector<Change>{{"w/x", Event::Remove}}));
 }
 
+/* A directory moved through one too new to be watched and on is told gone
+   from where it was only after it is told where it went, never right
+   before, which a reader would take for a move that kept what it held: y
+   among it */
+TEST_F(FileWatchLinuxTest, MovedThroughADirectoryNotWatchedYet) {
+    fs::create_directories(at("w/a/x/y"));
+    FileWatch watcher;
+    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+
+    fs::create_directory(at("w/u"));
+    fs::rename(at("w/a/x"), at("w/u/x"));
+    fs::rename(at("w/u/x"), at("w/x"));
+    fs::rename(at("w/x/y"), at("w/y"));
+    EXPECT_EQ(settle(watcher), (std::vector<Change>{
+        {"w/u", Event::Add}, {"w/x", Event::Add}, {"w/y", Event::Add},
+        {"w/a/x", Event::Remove}, {"w/a", Event::Modify}}));
+}
+
 /* Kernel watches are shared between overlapping trees, in one watcher or
    in two, and stay while any of them needs them */
 TEST_F(FileWatchLinuxTest, OverlappingTrees) {

@@ -49,6 +49,14 @@ struct Directories: DirectorySystem {
         entries[at(parent)][name] = int(entries.size() - 1);
         if(watchOf(at(parent)) >= 0) queued.push_back({sequence++, -1, watchOf(at(parent)), {}, name});
     }
+    /* Each directory of the path that is not there yet */
+    void mkdirs(const std::string& path) {
+        for(std::size_t end = path.find('/'); end != std::string::npos; end = path.find('/', end + 1)) {
+            const std::size_t next = path.find('/', end + 1);
+            const std::string name = path.substr(end + 1, next == std::string::npos ? std::string::npos : next - end - 1);
+            if(!entries[at(path.substr(0, end))].count(name)) mkdir(path.substr(0, end), name);
+        }
+    }
     void rename(const std::string& fromParent, const std::string& from, const std::string& toParent, const std::string& to) {
         const int source = at(fromParent), target = at(toParent), inode = entries[source].at(from);
         entries[source].erase(from);
@@ -146,9 +154,11 @@ TEST(WatchedTree, EventsBehindTheDisk) {
         EXPECT_EQ(takeRecordLines(changes), "1 p\n4 p\n5 q\n1 p\n1 q\\y\n3 q\n1 p\\x\n3 p\n");
 
         /* a taken through n and m, too new to be watched, and changed on
-           the way: the kernel tells of a leaving the tree and nothing more,
-           and the listing of n finds it there as it is now, never telling
-           of what happened to it on the way with a path it never had */
+           the way: the kernel tells of a leaving w and nothing more, and the
+           listing of n finds it there as it is now, never telling of what
+           happened to it on the way with a path it never had. It is told
+           gone from w only after it is found, so that the two never read as
+           a move that kept what it held, b/c among it. */
         directories.mkdir("out", "n");
         directories.rename("out", "n", "w", "n");
         directories.mkdir("w/n", "m");
@@ -156,7 +166,7 @@ TEST(WatchedTree, EventsBehindTheDisk) {
         directories.rename("w/n/m/a/b", "c", "w/n/m/a", "c");
         directories.rename("w/n/m", "a", "w/n", "a");
         directories.deliver(tree);
-        EXPECT_EQ(takeRecordLines(changes), "1 n\n2 a\n1 n\\a\n3 n\n1 n\\a\\b\n3 n\\a\n1 n\\a\\c\n3 n\\a\n1 n\\m\n3 n\n");
+        EXPECT_EQ(takeRecordLines(changes), "1 n\n1 n\\a\n3 n\n2 a\n1 n\\a\\b\n3 n\\a\n1 n\\a\\c\n3 n\\a\n1 n\\m\n3 n\n");
 
         /* Watched where they are now */
         directories.mkdir("w/n/a/c", "f");
@@ -211,6 +221,68 @@ TEST(WatchedTree, Overflowed) {
         directories.mkdir("w/b/c", "d");
         directories.deliver(tree);
         EXPECT_EQ(takeRecordLines(changes), "1 b\\c\\d\n3 b\\c\n");
+
+        /* The walk is done once: a directory moved in later comes with
+           what it holds */
+        directories.mkdirs("out/m/n");
+        directories.rename("out", "m", "w/b", "m");
+        directories.deliver(tree);
+        EXPECT_EQ(takeRecordLines(changes), "1 b\\m\n3 b\n1 b\\m\\n\n3 b\\m\n");
+    }
+    EXPECT_TRUE(directories.watched.empty());
+}
+
+/* d moved below u, too new to be watched, then on into w, and e out of it:
+   the kernel tells of d leaving a, of a d arriving in w and of e arriving
+   in w. d is told gone from a only once found in w, then listed there as it
+   is, never right before its arrival, which would read as a move that kept
+   what it held, e among it. One that leaves the tree is told gone once the
+   events have caught up, or before a directory above it moves or a new
+   entry takes its name; one that comes back is listed again. */
+TEST(WatchedTree, MovedOnFromBelowADirectoryNotWatchedYet) {
+    Directories directories;
+    directories.mkdirs("w/a/d/e");
+    ChangeQueue changes;
+    {
+        WatchedTree tree{directories, changes, 3};
+        ASSERT_EQ(tree.watchRoot(), 0);
+        /* What the tree makes of the events so far */
+        const auto told = [&] {
+            directories.deliver(tree);
+            return takeRecordLines(changes);
+        };
+        directories.mkdir("w", "u");
+        directories.rename("w/a", "d", "w/u", "d");
+        directories.rename("w/u", "d", "w", "d");
+        directories.rename("w/d", "e", "w", "e");
+        EXPECT_EQ(told(), "1 u\n1 d\n1 e\n2 a\\d\n3 a\n");
+
+        /* x moved below v, too new to be watched, then a renamed: x is
+           told gone before, by the path it left from */
+        directories.mkdir("w/a", "x");
+        EXPECT_EQ(told(), "1 a\\x\n3 a\n");
+        directories.mkdir("w", "v");
+        directories.rename("w/a", "x", "w/v", "x");
+        directories.rename("w", "a", "w", "b");
+        EXPECT_EQ(told(), "1 v\n2 a\\x\n3 a\n4 a\n5 b\n1 v\\x\n3 v\n");
+
+        /* Out of the tree and another d made in its place: told gone
+           before the new one comes */
+        directories.rename("w", "d", "out", "d");
+        directories.mkdir("w", "d");
+        EXPECT_EQ(told(), "2 d\n1 d\n");
+
+        /* Moved below t and straight back: never told gone, what happens
+           in it then is told, and it is listed again for what happened in
+           it meanwhile */
+        directories.mkdir("w/d", "g");
+        EXPECT_EQ(told(), "1 d\\g\n3 d\n");
+        directories.mkdir("w", "t");
+        directories.rename("w", "d", "w/t", "d");
+        directories.rename("w/t", "d", "w", "d");
+        directories.rename("w/d", "g", "w/d", "h");
+        EXPECT_EQ(told(), "1 t\n4 d\\g\n5 d\\h\n3 d\n1 d\\h\n3 d\n");
+        EXPECT_EQ(tree.watchCount(), 9u);
     }
     EXPECT_TRUE(directories.watched.empty());
 }
