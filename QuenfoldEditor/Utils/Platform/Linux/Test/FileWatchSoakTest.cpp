@@ -1,9 +1,10 @@
 /* A minute of random traffic on a real tree: creates, writes, renames, moves
    inside the tree and in and out of it, deletes, new chains of directories,
-   populated trees moved in and changed before the watcher reads of them, and
-   watches added and removed on a second watcher of the same thread. The
-   first watcher's events alone must rebuild the tree, checked after each
-   round of five seconds. Every minute the process's resident memory and
+   populated trees moved in and changed before the watcher reads of them,
+   bursts that overflow the kernel's queue, and watches added and removed on
+   a second watcher of the same thread. Both resynchronize after lost
+   changes. The first watcher's events alone must rebuild the tree, checked
+   after each round of five seconds. Every minute the process's resident memory and
    descriptors are sampled; a run of several minutes fails when they grow.
    QUENFOLD_SOAK_SECONDS sets the length, QUENFOLD_SOAK_SEED replays a run
    up to its first round on a thread of its own. */
@@ -201,6 +202,9 @@ TEST_F(FileWatchSoak, RandomTraffic) {
     const auto name = [&] { return "n" + std::to_string(names++); };
     const std::string outside = at("out");
     const std::size_t descriptorsBefore = openDescriptors();
+    std::size_t maxQueuedEvents = 0;
+    std::ifstream{"/proc/sys/fs/inotify/max_queued_events"} >> maxQueuedEvents;
+    ASSERT_GT(maxQueuedEvents, 0u);
     const auto start = std::chrono::steady_clock::now();
     const auto elapsed = [&] { return std::chrono::duration<double>{std::chrono::steady_clock::now() - start}.count(); };
 
@@ -211,7 +215,7 @@ TEST_F(FileWatchSoak, RandomTraffic) {
     /* What the first watcher's events got wrong, each with its path */
     std::vector<std::string> problems;
     std::map<std::string, std::size_t> operations;
-    std::size_t operationCount = 0, events = 0, writes = 0, writesGoneBeforeRead = 0, eventsForPositionsGone = 0;
+    std::size_t operationCount = 0, events = 0, writes = 0, writesGoneBeforeRead = 0, eventsForPositionsGone = 0, bursts = 0, resynchronizations = 0;
     /* Writes not yet seen reported, by path */
     std::multiset<std::string> writesSinceRead, unreportedWrites;
     /* While the operations and the updates take turns, every path told is
@@ -225,7 +229,7 @@ TEST_F(FileWatchSoak, RandomTraffic) {
     std::ostringstream warnings;
     {
         const Utility::Warning redirectWarnings{&warnings};
-        FileWatch watcher, other;
+        FileWatch watcher{FileWatch::Flag::Resynchronize}, other{FileWatch::Flag::Resynchronize};
         const std::string prefix = disk.root + "/";
         ASSERT_EQ(watcher.watch(disk.root.data(), [&](const Containers::StringView pathView, const Event event) {
             ++events;
@@ -493,8 +497,9 @@ TEST_F(FileWatchSoak, RandomTraffic) {
             model.entries = entries;
             unreportedWrites.clear();
             disk.existed = entries;
-            const std::string warningText = warnings.str();
-            eventsForPositionsGone += std::count(warningText.begin(), warningText.end(), '\n');
+            std::istringstream warningLines{warnings.str()};
+            for(std::string line; std::getline(warningLines, line); )
+                ++(line.rfind("FileWatch::update(): changes lost in ", 0) == 0 ? resynchronizations : eventsForPositionsGone);
             warnings.str({});
         };
 
@@ -520,6 +525,25 @@ TEST_F(FileWatchSoak, RandomTraffic) {
                     other.update();
                 }
                 operating.join();
+            }},
+            /* Traffic, then more files than the kernel's queue holds events
+               of created in the root, which is watched from the start, and
+               deleted again, and traffic again, all before the watchers
+               read; both resynchronize, then operations between updates.
+               The burst stays out of the bookkeeping, so that no operation
+               moves it. */
+            {"a burst larger than the kernel's queue", [&](const double until) {
+                for(int i = 0; i != 50; ++i) step(traffic);
+                std::vector<std::string> burst;
+                for(std::size_t i = 0; i != maxQueuedEvents; ++i) {
+                    burst.push_back(name());
+                    append(disk.at(burst.back()));
+                    disk.existed.insert(burst.back());
+                }
+                for(const std::string& file: burst) fs::remove(disk.at(file));
+                for(int i = 0; i != 50; ++i) step(traffic);
+                ++bursts;
+                while(elapsed() < until) step(everything);
             }},
         };
         for(std::size_t i = 0, nextSample = 60; elapsed() < seconds; ++i) {
@@ -551,7 +575,10 @@ TEST_F(FileWatchSoak, RandomTraffic) {
     std::cout << "Operations:";
     for(const auto& operation: operations) std::cout << " " << operation.first << " " << operation.second;
     std::cout << "\nEvents " << events << ", writes " << writes << ", gone before the next read " << writesGoneBeforeRead
-        << ", entries on disk " << onDisk.size() << ", events for positions gone " << eventsForPositionsGone << std::endl;
+        << ", entries on disk " << onDisk.size() << ", events for positions gone " << eventsForPositionsGone
+        << ", bursts " << bursts << ", resynchronizations " << resynchronizations << std::endl;
+    /* Each burst overflows the kernel's queue, and the first watcher tells */
+    EXPECT_GE(resynchronizations, bursts);
     EXPECT_EQ(problems, std::vector<std::string>{});
     EXPECT_EQ(openDescriptors(), descriptorsBefore);
 }
