@@ -213,14 +213,21 @@ std::uint32_t TreeSnapshot::parentOf(const Containers::StringView path, const bo
     return directory;
 }
 
-void TreeSnapshot::dropRenamed() {
-    if(_renamed.isEmpty()) return;
-    if(_renamed[0].directory != NoDirectory) dropDirectory(_renamed[0].directory);
-    _renamed = {};
+void TreeSnapshot::dropTaken() {
+    if(_taken.isEmpty()) return;
+    if(_taken[0].directory != NoDirectory) dropDirectory(_taken[0].directory);
+    _taken = {};
 }
 
 void TreeSnapshot::apply(const Containers::StringView path, const FileWatch::Event event) {
-    if(event != FileWatch::Event::RenameNew) dropRenamed();
+    /* A rename's halves come one right after the other. A move between
+       directories comes as a Remove and an Add of the same name, maybe with
+       the Modify of a directory between, and the reader takes the directory
+       to keep what it held: so does the snapshot, or a resynchronization
+       would leave the reader with entries long gone. */
+    const bool keepsTaken = _takenBy == FileWatch::Event::RenameOld ? event == FileWatch::Event::RenameNew :
+        event == FileWatch::Event::Add || event == FileWatch::Event::Modify;
+    if(!keepsTaken) dropTaken();
 
     Containers::StringView name;
     const bool adds = event == FileWatch::Event::Add || event == FileWatch::Event::RenameNew;
@@ -231,23 +238,26 @@ void TreeSnapshot::apply(const Containers::StringView path, const FileWatch::Eve
     if(event == FileWatch::Event::Remove || event == FileWatch::Event::RenameOld) {
         if(!existing) return;
         Entry taken = take(directory, *existing);
-        if(event == FileWatch::Event::RenameOld) arrayAppend(_renamed, std::move(taken));
-        else if(taken.directory != NoDirectory) dropDirectory(taken.directory);
+        if(event == FileWatch::Event::RenameOld || taken.directory != NoDirectory) {
+            arrayAppend(_taken, std::move(taken));
+            _takenBy = event;
+        }
         return;
     }
 
-    /* The entry renamed here keeps what was below it */
-    if(event == FileWatch::Event::RenameNew && !_renamed.isEmpty()) {
-        Entry renamed = std::move(_renamed[0]);
-        _renamed = {};
+    /* The entry renamed or moved here keeps what was below it */
+    if(adds && !_taken.isEmpty() && (event == FileWatch::Event::RenameNew || _taken[0].name == name)) {
+        Entry moved = std::move(_taken[0]);
+        _taken = {};
         if(existing) {
             const Entry replaced = take(directory, *existing);
             if(replaced.directory != NoDirectory) dropDirectory(replaced.directory);
         }
-        renamed.name = Containers::String{name};
-        insert(directory, std::move(renamed));
+        moved.name = Containers::String{name};
+        insert(directory, std::move(moved));
         return;
     }
+    if(adds) dropTaken();
 
     OnDisk found{{}, existing && existing->directory != NoDirectory, UnknownSize, 0};
     const bool there = lookAt(Utility::Path::join(_root, path), found);
@@ -285,7 +295,7 @@ bool TreeSnapshot::resynchronize(Changes& changes) {
 bool TreeSnapshot::compare(Changes* const changes) {
     Containers::Array<OnDisk> onDisk;
     if(!list(_root, onDisk)) return false;
-    dropRenamed();
+    dropTaken();
 
     const auto report = [&](const Containers::StringView relative, const FileWatch::Event event) {
         if(changes) arrayAppend(*changes, InPlaceInit, Utility::Path::join(_root, relative), event);

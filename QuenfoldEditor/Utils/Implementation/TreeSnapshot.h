@@ -59,15 +59,17 @@ class TreeSnapshot {
         void rehash(std::uint32_t directory, std::size_t slotCount);
         bool compare(Changes* changes);
         std::uint32_t parentOf(Corrade::Containers::StringView path, bool create, Corrade::Containers::StringView& name);
-        void dropRenamed();
+        void dropTaken();
 
         Corrade::Containers::String _root;
         /* Index 0 is the root; freed indices are reused */
         Corrade::Containers::Array<Directory> _directories;
         Corrade::Containers::Array<std::uint32_t> _freeDirectories;
-        /* The first half of a rename waiting for its second, with what was
-           below it; none when empty */
-        Corrade::Containers::Array<Entry> _renamed;
+        /* The first half of a rename waiting for its second, or a directory
+           removed that an addition of the same name may take to be moved
+           there, with what was below it; none when empty */
+        Corrade::Containers::Array<Entry> _taken;
+        FileWatch::Event _takenBy{};
         std::size_t _size = 0;
 };
 

@@ -105,6 +105,24 @@ TEST_F(TreeSnapshotTest, KeptInStepWithTheEvents) {
     snapshot.apply("new", Event::Modify);
     snapshot.apply("renamed", Event::RenameNew);
     EXPECT_EQ(resynchronized(snapshot), "brief FileWatch::Event::Remove\n");
+
+    /* Moved between directories, told as a Remove and an Add with a
+       directory's Modify between: it keeps what it held, and a change in it
+       that was never told is a difference. A removal followed by another
+       addition is no move. */
+    fs::rename(root/"c/moved", root/"moved");
+    snapshot.apply("c/moved", Event::Remove);
+    snapshot.apply("c", Event::Modify);
+    snapshot.apply("moved", Event::Add);
+    fs::remove(root/"moved/b/z");
+    write("c/kept", "");
+    snapshot.apply("c/kept", Event::Add);
+    fs::rename(root/"c", root/"c2");
+    snapshot.apply("c", Event::Remove);
+    snapshot.apply("c2", Event::Add);
+    EXPECT_EQ(resynchronized(snapshot),
+        "c2/kept FileWatch::Event::Add\n"
+        "moved/b/z FileWatch::Event::Remove\n");
 }
 
 }}}
