@@ -26,6 +26,7 @@
 #include <thread>
 #include <utility>
 #include <vector>
+#include <malloc.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
 #include <Corrade/Containers/StringView.h>
@@ -160,6 +161,9 @@ struct Sample {
 };
 
 Sample sample(const double seconds, const std::size_t operations) {
+    /* The heap's free pages back to the system first, so that what a burst
+       took for a while and gave back is not counted */
+    malloc_trim(0);
     std::size_t pages = 0, resident = 0;
     std::ifstream{"/proc/self/statm"} >> pages >> resident;
     const Sample out{seconds, operations, resident*std::size_t(sysconf(_SC_PAGESIZE))/1024, openDescriptors()};
