@@ -3,7 +3,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <set>
 #include <sstream>
@@ -54,58 +53,6 @@ TEST_F(FileWatchLinuxTest, Translation) {
     }
 }
 
-TEST_F(FileWatchLinuxTest, BurstLargerThanBuffer) {
-    FileWatch watcher;
-    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
-    /* About 130 bytes a record, so several buffers' worth, each holding
-       dozens */
-    std::vector<Change> expected;
-    for(int i = 0; i != 400; ++i) {
-        expected.push_back({"w/a-file-name-long-enough-to-fill-notification-buffers-" + std::to_string(i), Event::Add});
-        write(expected.back().path);
-    }
-    EXPECT_EQ(settle(watcher), expected);
-}
-
-/* What the watched directories hold is released by clear() */
-TEST_F(FileWatchLinuxTest, Clear) {
-    const std::size_t descriptors = openDescriptors();
-    FileWatch watcher;
-    ASSERT_EQ(watcher.watch(at("w").data(), {}), 1);
-    ASSERT_EQ(watcher.watch(at("w/d").data(), {}), 2);
-    EXPECT_GT(openDescriptors(), descriptors);
-    watcher.clear();
-    EXPECT_EQ(openDescriptors(), descriptors);
-}
-
-/* A directory that leaves the tree is heard of no more; one that comes in
-   is told with its contents, also those written right after it came */
-TEST_F(FileWatchLinuxTest, MovedOutAndIn) {
-    fs::create_directories(at("w/gone"));
-    fs::create_directories(at("out/came/sub"));
-    write("out/came/sub/old");
-    FileWatch watcher;
-    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
-
-    fs::rename(at("w/gone"), at("out/gone"));
-    write("out/gone/after", "x");
-    fs::rename(at("out/came"), at("w/came"));
-    write("w/came/created", "x");
-    write("w/came/sub/old", "x");
-    std::vector<Change> changes = settle(watcher);
-    /* Whether the writes are told apart from the additions depends on when
-       the scan runs */
-    changes.erase(std::remove_if(changes.begin(), changes.end(), [](const Change& change) {
-        return change.event == Event::Modify && (change.path == "w/came/created" || change.path == "w/came/sub/old");
-    }), changes.end());
-    std::sort(changes.begin(), changes.end());
-    changes.erase(std::unique(changes.begin(), changes.end()), changes.end());
-    EXPECT_EQ(changes, (std::vector<Change>{
-        {"w/came", Event::Add}, {"w/came", Event::Modify},
-        {"w/came/created", Event::Add}, {"w/came/sub", Event::Add}, {"w/came/sub", Event::Modify},
-        {"w/came/sub/old", Event::Add}, {"w/gone", Event::Remove}}));
-}
-
 /* A directory moved in and written is listed by the read that comes next,
    with the path it has then, after the move of the directory above it;
    also when a move out of the tree, told a moment late while the other
@@ -125,24 +72,6 @@ TEST_F(FileWatchLinuxTest, MovedInThenCarried) {
         {"w/p", Event::Remove}, {"w/q/p", Event::Add}, {"w/q", Event::Modify},
         {"w/q/p/n/f", Event::Add}, {"w/q/p/n", Event::Modify}}));
     EXPECT_EQ(settle(watcher), (std::vector<Change>{{"w/x", Event::Remove}}));
-}
-
-/* A directory moved through one too new to be watched and on is told gone
-   from where it was only after it is told where it went, never right
-   before, which a reader would take for a move that kept what it held: y
-   among it */
-TEST_F(FileWatchLinuxTest, MovedThroughADirectoryNotWatchedYet) {
-    fs::create_directories(at("w/a/x/y"));
-    FileWatch watcher;
-    ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
-
-    fs::create_directory(at("w/u"));
-    fs::rename(at("w/a/x"), at("w/u/x"));
-    fs::rename(at("w/u/x"), at("w/x"));
-    fs::rename(at("w/x/y"), at("w/y"));
-    EXPECT_EQ(settle(watcher), (std::vector<Change>{
-        {"w/u", Event::Add}, {"w/x", Event::Add}, {"w/y", Event::Add},
-        {"w/a/x", Event::Remove}, {"w/a", Event::Modify}}));
 }
 
 /* Kernel watches are shared between overlapping trees, in one watcher or
