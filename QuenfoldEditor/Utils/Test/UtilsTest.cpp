@@ -2,7 +2,6 @@
 #include <random>
 #include <stdexcept>
 #include <string>
-#include <vector>
 #include <gtest/gtest.h>
 #include <Corrade/Containers/StringView.h>
 

@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
