@@ -151,12 +151,10 @@ TEST(JsonObject, SettersReplaceTheWrittenValue) {
     LoggingObject object = reading("null");
     object.setInt(-1, false);
     EXPECT_FALSE(object.readValue().IsUint());
-    EXPECT_EQ(object.asUnsignedInt(0), 4294967295u);
     object.setInt(5, false);
     EXPECT_TRUE(object.readValue().IsUint());
     object.setUnsignedCharArray(bytes, false);
     EXPECT_TRUE(object.readValue()[2].IsUint());
-    EXPECT_EQ(object.readValue().Capacity(), 3);
     object.setMatrix(matrix, false);
     EXPECT_EQ(std::memcmp(object.asMatrix4().data(), matrix.data(), sizeof(matrix)), 0);
 }

@@ -203,18 +203,6 @@ TEST(Template, AsksTheContextsForEveryNameOnEveryRender) {
     EXPECT_EQ(log, expectedLog);
 }
 
-TEST(Template, RendersRepeatedlyAndGrowsPastTheSource) {
-    const std::string long_(1000, 'v');
-    Document context{(R"({"flag": true, "long": ")" + long_ + R"("})").data()};
-    Template t{"<{{ long }}{{ if flag }}|{{ long }}{{ end }}>"};
-    const std::string expected = "<" + long_ + "|" + long_ + ">";
-    for(int i = 0; i != 2; ++i) {
-        const Containers::String output = t.render(context.root);
-        EXPECT_EQ(text(output), expected);
-        EXPECT_EQ(output.data()[output.size()], '\0');
-    }
-}
-
 TEST(Template, LongNamesAndComparedTexts) {
     /* Past what names and compared texts get on the stack */
     const std::string longName(150, 'n');

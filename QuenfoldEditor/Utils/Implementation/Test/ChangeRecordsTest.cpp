@@ -41,12 +41,6 @@ template<class Place> std::vector<char> written(const std::vector<std::pair<DWOR
 }
 
 TEST(ChangeRecords, Layout) {
-    EXPECT_EQ(ChangeRecordHeaderSize, 12u);
-    EXPECT_EQ(changeRecordNameOffset(16), 28u);
-    EXPECT_EQ(nextChangeRecordOffset(0), 0u);
-    EXPECT_EQ(nextChangeRecordOffset(14), 16u);
-    EXPECT_EQ(nextChangeRecordOffset(16), 16u);
-
     /* On DWORD boundaries as Windows writes them, back to back as Wine
        does: the links alone lead the way. Damaged links and sizes are the
        decoder's test. */

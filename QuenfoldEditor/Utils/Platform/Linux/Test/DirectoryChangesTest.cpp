@@ -28,18 +28,14 @@ namespace QuenfoldEngine { namespace Platform { namespace {
 namespace fs = std::filesystem;
 
 /* A thread of its own that runs one call at a time: run() waits for the
-   call, start() does not, and finished() tells whether it returned */
+   call, start() does not, and finished() tells whether it returned. An
+   empty call ends the thread. */
 class Worker {
     public:
-        explicit Worker(): _thread{[this] { loop(); }} {}
-
         ~Worker() {
             start({});
             _thread.join();
         }
-
-        Worker(const Worker&) = delete;
-        Worker& operator=(const Worker&) = delete;
 
         std::thread::id id() const { return _thread.get_id(); }
 
@@ -63,8 +59,12 @@ class Worker {
         }
 
     private:
-        /* An empty call ends the thread */
-        void loop() {
+        std::mutex _mutex;
+        std::condition_variable _changed;
+        std::function<void()> _call;
+        bool _idle = true;
+        /* Last, started once the rest is there */
+        std::thread _thread{[this] {
             std::unique_lock<std::mutex> lock{_mutex};
             for(;;) {
                 _changed.wait(lock, [&] { return !_idle; });
@@ -75,13 +75,7 @@ class Worker {
                 _idle = true;
                 _changed.notify_all();
             }
-        }
-
-        std::mutex _mutex;
-        std::condition_variable _changed;
-        std::function<void()> _call;
-        bool _idle = true;
-        std::thread _thread;
+        }};
 };
 
 /* Thousands of lines: a failure names the first that differs, rather than

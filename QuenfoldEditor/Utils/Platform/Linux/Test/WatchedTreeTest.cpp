@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -131,208 +131,176 @@ struct Directories: DirectorySystem {
     int lastDescriptor = 3;
 };
 
-TEST(WatchedTree, EventsBehindTheDisk) {
-    Directories directories;
-    directories.mkdir("w", "a");
-    directories.mkdir("w/a", "b");
-    directories.mkdir("w/a/b", "c");
-    ChangeQueue changes;
-    {
-        WatchedTree tree{directories, changes, 3};
-        ASSERT_EQ(tree.watchRoot(), 0);
-        EXPECT_EQ(tree.watchCount(), 4u);
-
-        /* p created, renamed to q and a new p created, all before the tree
-           hears of the first: each is listed once the events have caught
-           up, where it is now */
-        directories.mkdir("w", "p");
-        directories.rename("w", "p", "w", "q");
-        directories.mkdir("w", "p");
-        directories.mkdir("w/p", "x");
-        directories.mkdir("w/q", "y");
-        directories.deliver(tree);
-        EXPECT_EQ(takeRecordLines(changes), "1 p\n4 p\n5 q\n1 p\n1 q\\y\n3 q\n1 p\\x\n3 p\n");
-
-        /* a taken through n and m, too new to be watched, and changed on
-           the way: the kernel tells of a leaving w and nothing more, and the
-           listing of n finds it there as it is now, never telling of what
-           happened to it on the way with a path it never had. It is told
-           gone from w only after it is found, so that the two never read as
-           a move that kept what it held, b/c among it. */
-        directories.mkdir("out", "n");
-        directories.rename("out", "n", "w", "n");
-        directories.mkdir("w/n", "m");
-        directories.rename("w", "a", "w/n/m", "a");
-        directories.rename("w/n/m/a/b", "c", "w/n/m/a", "c");
-        directories.rename("w/n/m", "a", "w/n", "a");
-        directories.deliver(tree);
-        EXPECT_EQ(takeRecordLines(changes), "1 n\n1 n\\a\n3 n\n2 a\n1 n\\a\\b\n3 n\\a\n1 n\\a\\c\n3 n\\a\n1 n\\m\n3 n\n");
-
-        /* Watched where they are now */
-        directories.mkdir("w/n/a/c", "f");
-        directories.deliver(tree);
-        EXPECT_EQ(takeRecordLines(changes), "1 n\\a\\c\\f\n3 n\\a\\c\n");
-        EXPECT_EQ(tree.watchCount(), 11u);
-
-        /* Moved into a directory or created in it while it is listed: the
-           listing tells of them there, and of the moved one gone from where
-           it was, and their own events tell nothing more */
-        directories.mkdir("w", "r");
-        directories.duringListing = [&] {
-            directories.rename("w/q", "y", "w/r", "y");
-            directories.mkdir("w/r", "s");
-        };
-        directories.deliver(tree);
-        directories.deliver(tree);
-        directories.mkdir("w/r/y", "z");
-        directories.deliver(tree);
-        EXPECT_EQ(takeRecordLines(changes), "1 r\n1 r\\s\n3 r\n1 r\\y\n3 r\n2 q\\y\n3 q\n1 r\\y\\z\n3 r\\y\n");
-        EXPECT_EQ(tree.watchCount(), 14u);
-
-        /* Out of the tree: nothing more through its watches */
-        directories.rename("w", "n", "out", "n");
-        directories.mkdir("out/n/a/c/f", "g");
-        directories.deliver(tree);
-        EXPECT_EQ(takeRecordLines(changes), "2 n\n");
-        EXPECT_EQ(tree.watchCount(), 8u);
+/* A tree on the directories, watching w, which gives back every watch once
+   it is gone */
+struct WatchedTreeTest: testing::Test {
+    void TearDown() override {
+        tree.reset();
+        EXPECT_TRUE(directories.watched.empty());
     }
-    EXPECT_TRUE(directories.watched.empty());
+
+    void watch() {
+        tree.emplace(directories, changes, 3);
+        ASSERT_EQ(tree->watchRoot(), 0);
+    }
+
+    /* What the tree makes of the events so far */
+    std::string told() {
+        directories.deliver(*tree);
+        return takeRecordLines(changes);
+    }
+
+    Directories directories;
+    ChangeQueue changes;
+    std::optional<WatchedTree> tree;
+};
+
+TEST_F(WatchedTreeTest, EventsBehindTheDisk) {
+    directories.mkdirs("w/a/b/c");
+    watch();
+    EXPECT_EQ(tree->watchCount(), 4u);
+
+    /* p created, renamed to q and a new p created, all before the tree hears
+       of the first: each is listed where it is once the events caught up */
+    directories.mkdir("w", "p");
+    directories.rename("w", "p", "w", "q");
+    directories.mkdir("w", "p");
+    directories.mkdir("w/p", "x");
+    directories.mkdir("w/q", "y");
+    EXPECT_EQ(told(), "1 p\n4 p\n5 q\n1 p\n1 q\\y\n3 q\n1 p\\x\n3 p\n");
+
+    /* a taken through n and m, too new to be watched, and changed on the
+       way: the kernel tells only of a leaving w, and the listing of n finds
+       it as it is now, never telling what happened on the way with a path
+       it never had. It is told gone from w only after it is found, so that
+       the two never read as a move that kept what it held. */
+    directories.mkdir("out", "n");
+    directories.rename("out", "n", "w", "n");
+    directories.mkdir("w/n", "m");
+    directories.rename("w", "a", "w/n/m", "a");
+    directories.rename("w/n/m/a/b", "c", "w/n/m/a", "c");
+    directories.rename("w/n/m", "a", "w/n", "a");
+    EXPECT_EQ(told(), "1 n\n1 n\\a\n3 n\n2 a\n1 n\\a\\b\n3 n\\a\n1 n\\a\\c\n3 n\\a\n1 n\\m\n3 n\n");
+
+    /* Watched where they are now */
+    directories.mkdir("w/n/a/c", "f");
+    EXPECT_EQ(told(), "1 n\\a\\c\\f\n3 n\\a\\c\n");
+    EXPECT_EQ(tree->watchCount(), 11u);
+
+    /* Moved into a directory or created in it while it is listed: the
+       listing tells of them, and their own events nothing more */
+    directories.mkdir("w", "r");
+    directories.duringListing = [&] {
+        directories.rename("w/q", "y", "w/r", "y");
+        directories.mkdir("w/r", "s");
+    };
+    directories.deliver(*tree);
+    directories.deliver(*tree);
+    directories.mkdir("w/r/y", "z");
+    EXPECT_EQ(told(), "1 r\n1 r\\s\n3 r\n1 r\\y\n3 r\n2 q\\y\n3 q\n1 r\\y\\z\n3 r\\y\n");
+    EXPECT_EQ(tree->watchCount(), 14u);
+
+    /* Out of the tree: nothing more through its watches */
+    directories.rename("w", "n", "out", "n");
+    directories.mkdir("out/n/a/c/f", "g");
+    EXPECT_EQ(told(), "2 n\n");
+    EXPECT_EQ(tree->watchCount(), 8u);
 }
 
 /* Events the kernel dropped: the reader is told, and the tree walked again,
    so that a directory that came meanwhile is heard of and one that went no
    longer holds a watch */
-TEST(WatchedTree, Overflowed) {
-    Directories directories;
-    directories.mkdir("w", "a");
-    directories.mkdir("w/a", "gone");
-    ChangeQueue changes;
-    {
-        WatchedTree tree{directories, changes, 3};
-        ASSERT_EQ(tree.watchRoot(), 0);
-        directories.mkdir("w", "b");
-        directories.mkdir("w/b", "c");
-        directories.rename("w/a", "gone", "out", "gone");
-        directories.queued.clear();
-        tree.overflowed();
-        directories.deliver(tree);
-        EXPECT_EQ(takeRecordLines(changes), "lost\n");
-        EXPECT_EQ(tree.watchCount(), 4u);
-        directories.mkdir("w/b/c", "d");
-        directories.deliver(tree);
-        EXPECT_EQ(takeRecordLines(changes), "1 b\\c\\d\n3 b\\c\n");
+TEST_F(WatchedTreeTest, Overflowed) {
+    directories.mkdirs("w/a/gone");
+    watch();
+    directories.mkdirs("w/b/c");
+    directories.rename("w/a", "gone", "out", "gone");
+    directories.queued.clear();
+    tree->overflowed();
+    EXPECT_EQ(told(), "lost\n");
+    EXPECT_EQ(tree->watchCount(), 4u);
+    directories.mkdir("w/b/c", "d");
+    EXPECT_EQ(told(), "1 b\\c\\d\n3 b\\c\n");
 
-        /* The walk is done once: a directory moved in later comes with
-           what it holds */
-        directories.mkdirs("out/m/n");
-        directories.rename("out", "m", "w/b", "m");
-        directories.deliver(tree);
-        EXPECT_EQ(takeRecordLines(changes), "1 b\\m\n3 b\n1 b\\m\\n\n3 b\\m\n");
-    }
-    EXPECT_TRUE(directories.watched.empty());
+    /* Walked once: a directory moved in later comes with what it holds */
+    directories.mkdirs("out/m/n");
+    directories.rename("out", "m", "w/b", "m");
+    EXPECT_EQ(told(), "1 b\\m\n3 b\n1 b\\m\\n\n3 b\\m\n");
 }
 
 /* d moved below u, too new to be watched, then on into w, and e out of it:
-   the kernel tells of d leaving a, of a d arriving in w and of e arriving
-   in w. d is told gone from a only once found in w, then listed there as it
-   is, never right before its arrival, which would read as a move that kept
-   what it held, e among it. One that leaves the tree is told gone once the
-   events have caught up, or before a directory above it moves or a new
-   entry takes its name; one that comes back is listed again. */
-TEST(WatchedTree, MovedOnFromBelowADirectoryNotWatchedYet) {
-    Directories directories;
+   the kernel tells of d leaving a and of d and e arriving in w. d is told
+   gone from a only once found in w, never right before its arrival, which
+   would read as a move that kept what it held, e among it. */
+TEST_F(WatchedTreeTest, MovedOnFromBelowADirectoryNotWatchedYet) {
     directories.mkdirs("w/a/d/e");
-    ChangeQueue changes;
-    {
-        WatchedTree tree{directories, changes, 3};
-        ASSERT_EQ(tree.watchRoot(), 0);
-        /* What the tree makes of the events so far */
-        const auto told = [&] {
-            directories.deliver(tree);
-            return takeRecordLines(changes);
-        };
-        directories.mkdir("w", "u");
-        directories.rename("w/a", "d", "w/u", "d");
-        directories.rename("w/u", "d", "w", "d");
-        directories.rename("w/d", "e", "w", "e");
-        EXPECT_EQ(told(), "1 u\n1 d\n1 e\n2 a\\d\n3 a\n");
+    watch();
+    directories.mkdir("w", "u");
+    directories.rename("w/a", "d", "w/u", "d");
+    directories.rename("w/u", "d", "w", "d");
+    directories.rename("w/d", "e", "w", "e");
+    EXPECT_EQ(told(), "1 u\n1 d\n1 e\n2 a\\d\n3 a\n");
 
-        /* x moved below v, too new to be watched, then a renamed: x is
-           told gone before, by the path it left from */
-        directories.mkdir("w/a", "x");
-        EXPECT_EQ(told(), "1 a\\x\n3 a\n");
-        directories.mkdir("w", "v");
-        directories.rename("w/a", "x", "w/v", "x");
-        directories.rename("w", "a", "w", "b");
-        EXPECT_EQ(told(), "1 v\n2 a\\x\n3 a\n4 a\n5 b\n1 v\\x\n3 v\n");
+    /* x moved below v, too new to be watched, then a renamed: x is told
+       gone before, by the path it left from */
+    directories.mkdir("w/a", "x");
+    EXPECT_EQ(told(), "1 a\\x\n3 a\n");
+    directories.mkdir("w", "v");
+    directories.rename("w/a", "x", "w/v", "x");
+    directories.rename("w", "a", "w", "b");
+    EXPECT_EQ(told(), "1 v\n2 a\\x\n3 a\n4 a\n5 b\n1 v\\x\n3 v\n");
 
-        /* Out of the tree and another d made in its place: told gone
-           before the new one comes */
-        directories.rename("w", "d", "out", "d");
-        directories.mkdir("w", "d");
-        EXPECT_EQ(told(), "2 d\n1 d\n");
+    /* Out of the tree and another d made in its place: told gone before the
+       new one comes */
+    directories.rename("w", "d", "out", "d");
+    directories.mkdir("w", "d");
+    EXPECT_EQ(told(), "2 d\n1 d\n");
 
-        /* Moved below t and straight back: never told gone, what happens
-           in it then is told, and it is listed again for what happened in
-           it meanwhile */
-        directories.mkdir("w/d", "g");
-        EXPECT_EQ(told(), "1 d\\g\n3 d\n");
-        directories.mkdir("w", "t");
-        directories.rename("w", "d", "w/t", "d");
-        directories.rename("w/t", "d", "w", "d");
-        directories.rename("w/d", "g", "w/d", "h");
-        EXPECT_EQ(told(), "1 t\n4 d\\g\n5 d\\h\n3 d\n1 d\\h\n3 d\n");
-        EXPECT_EQ(tree.watchCount(), 9u);
-    }
-    EXPECT_TRUE(directories.watched.empty());
+    /* Moved below t and straight back: never told gone, what happens in it
+       then is told, and it is listed again for what happened meanwhile */
+    directories.mkdir("w/d", "g");
+    EXPECT_EQ(told(), "1 d\\g\n3 d\n");
+    directories.mkdir("w", "t");
+    directories.rename("w", "d", "w/t", "d");
+    directories.rename("w/t", "d", "w", "d");
+    directories.rename("w/d", "g", "w/d", "h");
+    EXPECT_EQ(told(), "1 t\n4 d\\g\n5 d\\h\n3 d\n1 d\\h\n3 d\n");
+    EXPECT_EQ(tree->watchCount(), 9u);
 }
 
 /* Out of descriptors: watching fails, and once watching, the reader is told
    that changes were lost, as of a kernel overflow */
-TEST(WatchedTree, ListingFailed) {
-    Directories directories;
-    directories.mkdir("w", "a");
-    directories.mkdir("w/a", "b");
+TEST_F(WatchedTreeTest, ListingFailed) {
+    directories.mkdirs("w/a/b");
     directories.unlistable.insert(directories.at("w/a"));
-    ChangeQueue changes;
-    {
-        WatchedTree tree{directories, changes, 3};
-        EXPECT_EQ(tree.watchRoot(), EMFILE);
-    }
+    tree.emplace(directories, changes, 3);
+    EXPECT_EQ(tree->watchRoot(), EMFILE);
+    tree.reset();
     EXPECT_TRUE(directories.watched.empty());
 
     directories.unlistable.clear();
-    WatchedTree tree{directories, changes, 3};
-    ASSERT_EQ(tree.watchRoot(), 0);
-    directories.mkdir("out", "n");
-    directories.mkdir("out/n", "m");
+    watch();
+    directories.mkdirs("out/n/m");
     directories.unlistable.insert(directories.at("out/n/m"));
     directories.rename("out", "n", "w", "n");
-    directories.deliver(tree);
-    EXPECT_EQ(takeRecordLines(changes), "1 n\n1 n\\m\n3 n\nlost\n");
+    EXPECT_EQ(told(), "1 n\n1 n\\m\n3 n\nlost\n");
 }
 
 /* However deep, walked and dropped with a few directories open at a time:
    the tree's, the root's, and at most three on the way */
-TEST(WatchedTree, DeepTree) {
-    Directories directories;
+TEST_F(WatchedTreeTest, DeepTree) {
     constexpr std::size_t Depth = 2000;
     for(int parent = directories.at("w"); directories.entries.size() != Depth + 3; ) {
         directories.entries.emplace_back();
         parent = directories.entries[parent]["d"] = int(directories.entries.size() - 1);
     }
-    ChangeQueue changes;
-    {
-        WatchedTree tree{directories, changes, 3};
-        ASSERT_EQ(tree.watchRoot(), 0);
-        EXPECT_EQ(tree.watchCount(), Depth + 1);
-        EXPECT_LE(directories.mostOpen, 5u);
-        directories.rename("w", "d", "out", "d");
-        directories.deliver(tree);
-        EXPECT_EQ(takeRecordLines(changes), "2 d\n");
-        EXPECT_EQ(tree.watchCount(), 1u);
-    }
-    EXPECT_TRUE(directories.watched.empty());
+    watch();
+    EXPECT_EQ(tree->watchCount(), Depth + 1);
+    EXPECT_LE(directories.mostOpen, 5u);
+    directories.rename("w", "d", "out", "d");
+    EXPECT_EQ(told(), "2 d\n");
+    EXPECT_EQ(tree->watchCount(), 1u);
+    tree.reset();
     EXPECT_EQ(directories.descriptors.size(), 1u);
 }
 
