@@ -2,7 +2,10 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -115,6 +118,81 @@ TEST_F(FileWatchLinuxTest, RootRenamed) {
     write("w2/.fence");
     EXPECT_TRUE(poll(watcher, [&] { return contains(log, {"w/.fence", Event::Add}); }));
     EXPECT_EQ(log, (std::vector<Change>{{"w/sub", Event::Add}, {"w/.fence", Event::Add}, {"w/sub/own", Event::Add}, {"w/sub", Event::Modify}}));
+}
+
+/* A burst larger than the kernel's queue while the owner does not update,
+   with files that were there before deleted and appended to, and a
+   directory made and filled after the queue was full. By default every
+   watcher of the thread goes silent; resynchronizing, each one tells what
+   it missed, never a path that did not exist, and reads on, in the new
+   directory too. */
+TEST_F(FileWatchLinuxTest, KernelQueueOverflow) {
+    std::size_t limit = 0;
+    std::ifstream{"/proc/sys/fs/inotify/max_queued_events"} >> limit;
+    if(!limit || limit > 65536) GTEST_SKIP() << "max_queued_events is " << limit;
+
+    for(const FileWatch::Flags flags: {FileWatch::Flags{}, FileWatch::Flags{FileWatch::Flag::Resynchronize}}) {
+        SCOPED_TRACE(bool(flags));
+        const std::string mode = flags ? "-r" : "";
+        std::set<std::string> existed, created, removed, appended;
+        for(int i = 0; i != 100; ++i) {
+            const std::string name = "w/old" + std::to_string(i) + mode;
+            write(name, "x");
+            existed.insert(name);
+            (i % 2 ? appended : removed).insert(name);
+        }
+        std::vector<Change> other;
+        std::ostringstream warnings;
+        {
+            const Corrade::Utility::Warning redirect{&warnings};
+            FileWatch watcher{flags}, second{flags};
+            ASSERT_EQ(watcher.watch(at("w").data(), recorder(log)), 1);
+            ASSERT_EQ(second.watch(at("out/tree").data(), recorder(other)), 1);
+            const auto make = [&](const std::string& name) {
+                created.insert(name);
+                write(name);
+            };
+            for(std::size_t i = 0; i != limit; ++i) make("w/d/" + std::to_string(i) + mode);
+            for(const std::string& name: removed) fs::remove(at(name));
+            for(const std::string& name: appended) write(name, "y");
+            const std::string fresh = "w/fresh" + mode;
+            fs::create_directory(at(fresh));
+            created.insert(fresh);
+            for(int i = 0; i != 10; ++i) make(fresh + "/" + std::to_string(i));
+
+            if(!flags) {
+                deliverUntilQuiet(watcher, log);
+                EXPECT_LT(std::count_if(log.begin(), log.end(), [](const Change& change) { return change.event == Event::Add; }), std::ptrdiff_t(created.size()));
+                log.clear();
+                write("w/after");
+                write("out/tree/after");
+                deliverUntilQuiet(watcher, log);
+                deliverUntilQuiet(second, other);
+                EXPECT_EQ(log, std::vector<Change>{});
+                EXPECT_EQ(other, std::vector<Change>{});
+                EXPECT_EQ(warnings.str(), "");
+                continue;
+            }
+
+            const std::vector<Change> settled = settle(watcher);
+            const std::set<Change> changes{settled.begin(), settled.end()};
+            for(const Change& change: changes)
+                EXPECT_TRUE(existed.count(change.path) || created.count(change.path) || change.path == "w/d") << change.path;
+            const auto reported = [&](const std::set<std::string>& paths, const Event event) {
+                return std::all_of(paths.begin(), paths.end(), [&](const std::string& path) { return changes.count({path, event}); });
+            };
+            EXPECT_TRUE(reported(created, Event::Add));
+            EXPECT_TRUE(reported(removed, Event::Remove));
+            EXPECT_TRUE(reported(appended, Event::Modify));
+            write(fresh + "/later");
+            EXPECT_EQ(settle(watcher), (std::vector<Change>{{fresh + "/later", Event::Add}, {fresh, Event::Modify}}));
+            write("out/tree/later");
+            EXPECT_TRUE(poll(second, [&] { return contains(other, {"out/tree/later", Event::Add}); }));
+        }
+        const std::string lost = "FileWatch::update(): changes lost in ";
+        EXPECT_NE(warnings.str().find(lost + root + "/w, resynchronized with "), std::string::npos) << warnings.str();
+        EXPECT_NE(warnings.str().find(lost + root + "/out/tree, resynchronized with 0 differences\n"), std::string::npos) << warnings.str();
+    }
 }
 
 /* Far more than the per-user limit of inotify instances */
