@@ -173,6 +173,12 @@ TreeSnapshot::Entry TreeSnapshot::take(const std::uint32_t directory, Entry& ent
     return taken;
 }
 
+/* Taken out with everything below it */
+void TreeSnapshot::discard(const std::uint32_t directory, Entry& entry) {
+    const Entry taken = take(directory, entry);
+    if(taken.directory != NoDirectory) dropDirectory(taken.directory);
+}
+
 void TreeSnapshot::rehash(const std::uint32_t directory, const std::size_t slotCount) {
     Directory& in = _directories[directory];
     Containers::Array<Entry> entries;
@@ -249,10 +255,7 @@ void TreeSnapshot::apply(const Containers::StringView path, const FileWatch::Eve
     if(adds && !_taken.isEmpty() && (event == FileWatch::Event::RenameNew || _taken[0].name == name)) {
         Entry moved = std::move(_taken[0]);
         _taken = {};
-        if(existing) {
-            const Entry replaced = take(directory, *existing);
-            if(replaced.directory != NoDirectory) dropDirectory(replaced.directory);
-        }
+        if(existing) discard(directory, *existing);
         moved.name = Containers::String{name};
         insert(directory, std::move(moved));
         return;
@@ -278,10 +281,7 @@ void TreeSnapshot::apply(const Containers::StringView path, const FileWatch::Eve
         }
         return;
     }
-    if(existing) {
-        const Entry replaced = take(directory, *existing);
-        if(replaced.directory != NoDirectory) dropDirectory(replaced.directory);
-    }
+    if(existing) discard(directory, *existing);
     const std::uint32_t below = found.isDirectory ? newDirectory() : NoDirectory;
     insert(directory, Entry{name, found.size, found.modified, below, false});
 }
@@ -340,11 +340,8 @@ bool TreeSnapshot::compare(Changes* const changes) {
         }
         std::sort(gone.begin(), gone.end(), [](const Containers::String& a, const Containers::String& b) { return b < a; });
         for(const Containers::String& path: gone) report(path, FileWatch::Event::Remove);
-        for(Entry& entry: _directories[directory].entries) {
-            if(entry.name.isEmpty() || entry.seen) continue;
-            const Entry taken = take(directory, entry);
-            if(taken.directory != NoDirectory) dropDirectory(taken.directory);
-        }
+        for(Entry& entry: _directories[directory].entries)
+            if(!entry.name.isEmpty() && !entry.seen) discard(directory, entry);
 
         /* New, or changed; directories to compare next, in name order */
         const std::size_t firstBelow = pending.size();

@@ -56,6 +56,7 @@ class TreeSnapshot {
         Entry* find(std::uint32_t directory, Corrade::Containers::StringView name);
         Entry& insert(std::uint32_t directory, Entry&& entry);
         Entry take(std::uint32_t directory, Entry& entry);
+        void discard(std::uint32_t directory, Entry& entry);
         void rehash(std::uint32_t directory, std::size_t slotCount);
         bool compare(Changes* changes);
         std::uint32_t parentOf(Corrade::Containers::StringView path, bool create, Corrade::Containers::StringView& name);
